@@ -1,0 +1,10 @@
+// Reader stub: not decoded yet; every load ends with Aborting set.
+#include "io/ImageIO.h"
+
+void TImageIO::LoadFromFileBmp(const std::string& fileName) {
+  TLoadOptions options;
+  options.FileType = ioBMP;
+  RunFormatLoad(fileName, options, [](TImStream&, TLoadProgress& progress, std::unique_ptr<TImMask>&) {
+    progress.Abort();
+  });
+}

@@ -1,0 +1,7 @@
+#pragma once
+// Fields of TIOParams that the Pcx reader reports or reads.
+
+#include <cstdint>
+
+struct TPcxParams {
+};

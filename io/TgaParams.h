@@ -1,0 +1,7 @@
+#pragma once
+// Fields of TIOParams that the Tga reader reports or reads.
+
+#include <cstdint>
+
+struct TTgaParams {
+};
