@@ -100,6 +100,7 @@ void TIOParams::SetDefaultParams() {
 
 void TIOParams::ResetInfo() {
   EXIF_XResolution = EXIF_YResolution = 0;
+  JpegMarkers.clear();
 }
 
 void TIOParams::SetDpiX(int32_t v) {
