@@ -1,7 +1,5 @@
 #include "app/Utils.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -84,12 +82,6 @@ void CenterForm(QWidget* form) {
   const QPoint p = CenterFormPosition(main.left(), main.top(), main.width(), main.height(), size.width(),
                                       size.height(), screen.width(), screen.height());
   form->move(p);
-}
-
-int64_t FileSize(const std::string& name) {
-  struct stat st {};
-  if (::stat(name.c_str(), &st) != 0) return 0;
-  return static_cast<int64_t>(st.st_size);
 }
 
 std::string BrowseForFolder(const QString& title, int root, const std::string& initialFolder) {

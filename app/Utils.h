@@ -40,9 +40,6 @@ QPoint CenterFormPosition(int mainLeft, int mainTop, int mainWidth, int mainHeig
 // Places `form` over the centre of the main window, kept on the screen.
 void CenterForm(QWidget* form);
 
-// Size in bytes of the named file, 0 when it does not exist (64-bit).
-int64_t FileSize(const std::string& name);
-
 // Folder picker: returns the chosen folder or an empty string. Test double:
 // SetBrowseHook.
 std::string BrowseForFolder(const QString& title, int root, const std::string& initialFolder);
