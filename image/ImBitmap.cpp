@@ -253,7 +253,7 @@ void TImBitmap::AllocateStorage(TImLocation wanted) {
   if (location_ == imHeap) {
     try {
       heap_.assign(static_cast<size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error past max_size
       throw TImError("Out of memory allocating " + std::to_string(size) + " bytes of pixels");
     }
     heapBlock_ = heap_.data();
@@ -309,6 +309,14 @@ void TImBitmap::Allocate(int width, int height, TImPixelFormat format) {
   if (format == im8pal) palette_.assign(256, TImRGB{});
   bitCount_ = kImBitCount[format];
   rowLen_ = ImRowLen(width_, bitCount_, RowAlign);
+  int64_t total = 0;
+  if (__builtin_mul_overflow(rowLen_, static_cast<int64_t>(height_), &total)) {
+    // No store can hold it; leave an empty buffer rather than a wrapped size.
+    bitCount_ = 0;
+    rowLen_ = 0;
+    throw TImError("Out of memory allocating " + std::to_string(width_) + " x " + std::to_string(height_) +
+                   " pixels");
+  }
   if (keepTBitmap) {
     if (format == im32f) throw TImError("im32f pixel format not allowed when Location=imTBitmap");
     if (format == im16gray) {

@@ -138,6 +138,18 @@ class TImBitmap : public TImBaseBitmap {
   void CopyFromMask(const TImMask* mask);
 
   // Drawing into a 24-bit QImage (QImage::Format_BGR888). See ImRender.cpp.
+  //
+  // Cache slots: a null slot means "compute here and drop afterwards". A slot
+  // holding an empty vector receives the table built here when FreeTables is
+  // false. A slot holding a table is used as it is, as long as it covers the
+  // area drawn and points inside the source (otherwise it is ignored and left
+  // alone); clear it whenever the geometry changes.
+  // - DestRowCache: one address per row of dest (rebuilt when dest moved).
+  // - ColumnCache: the source column for destination column x is
+  //   (*ColumnCache)[x + ColumnCacheOffset]; RowCache likewise for rows. A
+  //   view passes its zoomed-position tables with the offset scroll - origin.
+  //   Tables built here are indexed by the destination column (row) itself and
+  //   are stored only when the offset is 0.
   struct TRenderArgs {
     std::vector<uint8_t*>* DestRowCache = nullptr;
     uint8_t OpCode = 0;
@@ -152,8 +164,43 @@ class TImBitmap : public TImBaseBitmap {
     int ClipLeft = 0, ClipTop = 0, ClipRight = 0, ClipBottom = 0;  // inclusive
     std::vector<int>* ColumnCache = nullptr;
     std::vector<int>* RowCache = nullptr;
+    int ColumnCacheOffset = 0, RowCacheOffset = 0;
   };
   void Render(QImage& dest, const TRenderArgs& args);
+
+  // One pass of the per-format drawing routines: fill destination columns
+  // FirstCol..LastCol of rows FirstRow..LastRow. SrcCol[x - FirstCol] and
+  // SrcRow[y - FirstRow] are the source pixel of each destination pixel (all
+  // inside this buffer); DestRows[y] is the address of destination row y.
+  struct TRenderPass {
+    uint8_t* const* DestRows = nullptr;
+    int FirstCol = 0, LastCol = -1, FirstRow = 0, LastRow = -1;
+    const int* SrcCol = nullptr;
+    const int* SrcRow = nullptr;
+    bool RowDuplication = false;
+    // Blending only: the alpha channel to blend through (null: opacity alone)
+    // and the overall opacity; each pixel uses min(opacity, alpha).
+    TImBitmap* Alpha = nullptr;
+    int Opacity = 255;
+  };
+
+ protected:
+  // Per-format drawing routines chosen by Render: a copying and a blending
+  // routine for each of im24bgr, im1bit, im8gray, im8pal, im16gray, im32f.
+  virtual void RenderCopy24(const TRenderPass& pass);
+  virtual void RenderBlend24(const TRenderPass& pass);
+  virtual void RenderCopy1(const TRenderPass& pass);
+  virtual void RenderBlend1(const TRenderPass& pass);
+  virtual void RenderCopyGray8(const TRenderPass& pass);
+  virtual void RenderBlendGray8(const TRenderPass& pass);
+  virtual void RenderCopyPal8(const TRenderPass& pass);
+  virtual void RenderBlendPal8(const TRenderPass& pass);
+  virtual void RenderCopyGray16(const TRenderPass& pass);
+  virtual void RenderBlendGray16(const TRenderPass& pass);
+  virtual void RenderCopyFloat32(const TRenderPass& pass);
+  virtual void RenderBlendFloat32(const TRenderPass& pass);
+
+ public:
 
   bool AlphaFull = false;
   int64_t MemoryThreshold;
