@@ -73,6 +73,8 @@ class TIOParams : public TBmpParams,
   int32_t FileType = 0;
   // Metadata cleared by ResetInfo; nothing in this program reads it.
   double EXIF_XResolution = 0, EXIF_YResolution = 0;
+  // Header comments of a portable bit/gray/pixmap, without their "#", trimmed.
+  std::vector<std::string> PxmComments;
   bool NativePixelFormat = false;
   std::string FileName;  // bytes, as given to LoadFromFile
   std::vector<TImRGB> ColorMap;

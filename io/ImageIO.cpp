@@ -101,6 +101,7 @@ void TIOParams::SetDefaultParams() {
 void TIOParams::ResetInfo() {
   EXIF_XResolution = EXIF_YResolution = 0;
   JpegMarkers.clear();
+  PxmComments.clear();
 }
 
 void TIOParams::SetDpiX(int32_t v) {
