@@ -50,6 +50,7 @@ bool TDFinder::TakeStopRequest() {
 void TDFinder::FingerprintFile(TImageIO& io, TImageProc& proc, const std::string& fileName,
                                TDImage& record) {
   record.FileSize = FileSize(fileName);
+  record.Identity = FileIdentityOf(fileName);
   bool failed = false;
   try {
     io.Aborting = false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "finder/Deletion.h"
 #include "image/ImBitmap.h"
 
 class TDImage {
@@ -34,4 +35,7 @@ class TDImage {
   // For a duplicate: the similarity to the head of its group that admitted
   // it; 0 for every other record.
   double Similarity = 0.0;
+  // The file as the scan saw it, so that a deletion can tell whether it is
+  // still the same file.
+  TFileIdentity Identity;
 };

@@ -1,0 +1,130 @@
+// tarvelle-cli scan and similarity, run as a separate program.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "TempTree.h"
+#include "search/FindFile.h"
+#include "settings/FileTypes.h"
+
+namespace {
+
+struct TRun {
+  int Status = -1;
+  std::string Out;
+};
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+TRun Cli(const std::vector<std::string>& args) {
+  std::string command = ShellQuote(TARVELLE_CLI);
+  for (const std::string& a : args) command += " " + ShellQuote(a);
+  command += " 2>/dev/null";
+  TRun run;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return run;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) run.Out.append(buf, n);
+  const int status = ::pclose(p);
+  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// The order in which the scan visits the files of a tree.
+std::vector<std::string> ScanOrder(const std::string& folder, TImageFileTypes types) {
+  TFindFile ff;
+  ff.Directory = folder;
+  ff.Recurse = true;
+  ff.Filters = PatternsForFileTypes(types);
+  ff.Execute();
+  return ff.Files;
+}
+
+// Bytes that no reader accepts.
+const std::string kJunk = "this is not an image";
+
+TEST(CliScan, ListsEveryFileAndReportsTheUnreadableOnes) {
+  TTempTree tree;
+  for (const char* name : {"a.jpg", "sub/b.png", "sub/deeper/c.ppm", "notes.txt", "q\"uote\\.png", "bad\xff.png"})
+    tree.Add(name, kJunk);
+  const std::vector<std::string> files = ScanOrder(tree.Root(), kAllImageFileTypes);
+  ASSERT_EQ(files.size(), 5u);
+
+  // Names escape '"' and '\' as JSON does and a byte outside UTF-8 as \udcXX.
+  auto json = [&](const std::string& path) {
+    std::string rel = path.substr(tree.Root().size());
+    if (rel == "/q\"uote\\.png") rel = "/q\\\"uote\\\\.png";
+    if (rel == "/bad\xff.png") rel = "/bad\\udcff.png";
+    return "\"" + tree.Root() + rel + "\"";
+  };
+  std::string list;
+  for (size_t i = 0; i < files.size(); ++i) list += (i ? ",\n    " : "\n    ") + json(files[i]);
+  const std::string expected = "{\n  \"folder\": \"" + tree.Root() + "\",\n  \"similarity\": 75,\n  \"files\": [" +
+                               list + "\n  ],\n  \"groups\": [],\n  \"unreadable\": [" + list +
+                               "\n  ],\n  \"stopped\": false\n}\n";
+  const TRun run = Cli({"scan", "--format", "json", "--similarity", "75", "--engine", "reference", tree.Root()});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, expected);
+
+  // Text output escapes the same names with \\ and \xHH.
+  const TRun text = Cli({"scan", tree.Root()});
+  EXPECT_EQ(text.Status, 0);
+  EXPECT_NE(text.Out.find("5 files scanned, 0 groups, 0 duplicates, 0 marked, 5 unreadable\n"), std::string::npos)
+      << text.Out;
+  EXPECT_NE(text.Out.find("  " + tree.Root() + "/bad\\xff.png\n"), std::string::npos) << text.Out;
+  EXPECT_NE(text.Out.find("  " + tree.Root() + "/q\"uote\\\\.png\n"), std::string::npos) << text.Out;
+}
+
+TEST(CliScan, TypesChooseThePatterns) {
+  TTempTree tree;
+  for (const char* name : {"a.jpg", "b.JPE", "c.png", "d.tif", "e.g3f", "f.ppm", "g.pgm", "h.wbmp"}) tree.Add(name, kJunk);
+  struct TCase {
+    const char* Types;
+    size_t Files;
+  };
+  // .pgm has no row: it is never searched for.
+  for (const TCase& c : {TCase{"jpeg", 2}, TCase{"png,tiff", 3}, TCase{"pxm,wbmp", 2}, TCase{"JPG,tif", 4}}) {
+    const TRun run = Cli({"scan", "--types", c.Types, tree.Root()});
+    EXPECT_EQ(run.Status, 0) << c.Types;
+    EXPECT_EQ(run.Out.rfind(std::to_string(c.Files) + " files scanned", 0), 0u) << c.Types << "\n" << run.Out;
+  }
+}
+
+TEST(CliScan, RejectsBadArguments) {
+  const TTempTree tree({"a.jpg"});
+  struct TCase {
+    std::vector<std::string> Args;
+    int Status;
+  };
+  const std::vector<TCase> cases = {
+      {{"scan"}, 2},
+      {{"scan", "--similarity", "0", tree.Root()}, 2},
+      {{"scan", "--similarity", "101", tree.Root()}, 2},
+      {{"scan", "--similarity", "9x", tree.Root()}, 2},
+      {{"scan", "--types", "jpeg,nope", tree.Root()}, 2},
+      {{"scan", "--format", "xml", tree.Root()}, 2},
+      {{"scan", "--engine", "turbo", tree.Root()}, 2},
+      {{"scan", "--bogus", tree.Root()}, 2},
+      {{"scan", tree.Root(), tree.Root()}, 2},
+      {{"scan", tree.Path("missing")}, 1},
+      {{"scan", tree.Path("a.jpg")}, 1},
+      {{"similarity", tree.Path("a.jpg")}, 2},
+      {{"similarity", tree.Path("a.jpg"), tree.Path("missing.jpg")}, 1},
+  };
+  for (const TCase& c : cases) {
+    const TRun run = Cli(c.Args);
+    EXPECT_EQ(run.Status, c.Status) << ::testing::PrintToString(c.Args);
+    EXPECT_EQ(run.Out, "") << ::testing::PrintToString(c.Args);
+  }
+}
+
+}  // namespace
