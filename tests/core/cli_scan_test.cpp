@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "PpmFixture.h"
 #include "TempTree.h"
 #include "search/FindFile.h"
 #include "settings/FileTypes.h"
@@ -125,6 +126,53 @@ TEST(CliScan, RejectsBadArguments) {
     EXPECT_EQ(run.Status, c.Status) << ::testing::PrintToString(c.Args);
     EXPECT_EQ(run.Out, "") << ::testing::PrintToString(c.Args);
   }
+}
+
+TEST(CliScan, PrintsGroupsWithMarksAndSimilarities) {
+  TTempTree tree;
+  const std::string picture = BlocksPpm(80, 60), small = BlocksPpm(40, 30), other = BlocksPpm(80, 60, 9);
+  tree.Add("orig.ppm", picture);
+  tree.Add("other.ppm", other);
+  tree.Add("copies/same.ppm", picture);
+  tree.Add("copies/small.ppm", small);
+  const std::vector<std::string> files = ScanOrder(tree.Root(), kAllImageFileTypes);
+  ASSERT_EQ(files.size(), 4u);
+
+  const TRun sim = Cli({"similarity", tree.Path("orig.ppm"), tree.Path("copies/small.ppm")});
+  EXPECT_EQ(sim.Status, 0);
+  const std::string smallSimilarity = sim.Out.substr(0, sim.Out.size() - 1);
+  EXPECT_EQ(Cli({"similarity", tree.Path("orig.ppm"), tree.Path("copies/same.ppm")}).Out, "0.999755859375\n");
+
+  // Files of the root come first, so orig.ppm heads the group.
+  auto entry = [&](const std::string& rel, int w, int h, size_t size, bool marked) {
+    return "\"path\": \"" + tree.Path(rel) + "\", \"width\": " + std::to_string(w) + ", \"height\": " +
+           std::to_string(h) + ", \"size\": " + std::to_string(size) + ", \"marked\": " + (marked ? "true" : "false");
+  };
+  for (const bool markDim : {true, false}) {
+    SCOPED_TRACE(markDim);
+    std::string dups;
+    for (const std::string& f : files) {
+      if (f == tree.Path("copies/same.ppm"))
+        dups += std::string(dups.empty() ? "\n       {" : ",\n       {") +
+                entry("copies/same.ppm", 80, 60, picture.size(), false) + ", \"similarity\": 0.999755859375}";
+      if (f == tree.Path("copies/small.ppm"))
+        dups += std::string(dups.empty() ? "\n       {" : ",\n       {") +
+                entry("copies/small.ppm", 40, 30, small.size(), markDim) + ", \"similarity\": " + smallSimilarity + "}";
+    }
+    const std::string groups = "  \"groups\": [\n    {\"original\": {" + entry("orig.ppm", 80, 60, picture.size(), false) +
+                               "},\n     \"duplicates\": [" + dups + "]}\n  ],\n  \"unreadable\": [],\n";
+    std::vector<std::string> args = {"scan", "--format", "json", tree.Root()};
+    if (!markDim) args.insert(args.begin() + 1, "--no-mark-dim");
+    const TRun run = Cli(args);
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_NE(run.Out.find(groups), std::string::npos) << run.Out << "\nexpected:\n" << groups;
+  }
+
+  const TRun text = Cli({"scan", tree.Root()});
+  EXPECT_NE(text.Out.find("Group 1\n  original                 80x60"), std::string::npos) << text.Out;
+  EXPECT_NE(text.Out.find("  similarity 99.98%        80x60"), std::string::npos) << text.Out;
+  EXPECT_NE(text.Out.find("4 files scanned, 1 groups, 2 duplicates, 1 marked, 0 unreadable\n"), std::string::npos)
+      << text.Out;
 }
 
 }  // namespace

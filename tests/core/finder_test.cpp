@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PpmFixture.h"
 #include "TempTree.h"
 #include "finder/DFinder.h"
 #include "image/ImageProc.h"
@@ -240,6 +241,36 @@ TEST_F(FinderTest, StopRequestsEndTheRunAtTheStopPoints) {
     EXPECT_EQ(finder_.Stopped, c.Stopped);
     EXPECT_FALSE(finder_.StopRequested);
   }
+}
+
+// The same through the real loader, on files.
+TEST(FinderFiles, GroupsCopiesOfRealFiles) {
+  const std::string picture = BlocksPpm(80, 60);
+  TTempTree tree;
+  // The file with an unknown magic follows a copy of the picture: its
+  // header sets the dimensions and the reader gives up, leaving the copy's
+  // pixels in the working image.
+  const std::vector<std::string> names = {
+      tree.Add("a.ppm", picture), tree.Add("b.ppm", picture), tree.Add("bad.ppm", "P9\n80 60\n255\n"),
+      tree.Add("c.ppm", BlocksPpm(40, 30)), tree.Add("d.ppm", BlocksPpm(80, 60, 7)),
+      tree.Add("f.ppm", picture + "junk"), tree.Add("bw1.pbm", HalvesPbm(70, 50)),
+      tree.Add("bw2.pbm", HalvesPbm(70, 50)),
+  };
+  TDFinder finder;
+  finder.FindDuplicates(names, 90);
+  ASSERT_EQ(finder.Images.size(), names.size());
+  const TDImage& a = *finder.Images[0];
+  EXPECT_EQ(a.Duplicates, (std::vector<int32_t>{1, 3, 5}));
+  EXPECT_EQ(a.Width, 80);
+  EXPECT_EQ(a.Height, 60);
+  EXPECT_EQ(a.FileSize, static_cast<int64_t>(picture.size()));
+  EXPECT_EQ(finder.Images[1]->Similarity, 0.999755859375);
+  EXPECT_EQ(finder.Images[3]->Width, 40);
+  EXPECT_GT(finder.Images[3]->Similarity, 0.9);
+  // A different picture, a damaged file and black-and-white copies form no group.
+  for (size_t k = 1; k < names.size(); ++k) EXPECT_FALSE(finder.Images[k]->HasDuplicates) << names[k];
+  EXPECT_EQ(finder.Unreadable, (std::vector<int32_t>{2}));
+  EXPECT_EQ(finder.Images[6]->Bitmap.PixelFormat(), im1bit);
 }
 
 }  // namespace
