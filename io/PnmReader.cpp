@@ -119,16 +119,24 @@ void ReadPxm(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progr
     progress.Report(progress.Val);
   };
 
+  // Rasters that end before the last pixel leave the remaining pixels black
+  // and count as a failed load.
   if (magic == "P1") {
-    for (int y = 0; y < h && !s.AtEnd(); ++y) {
+    bool end = false;
+    for (int y = 0; y < h && !end; ++y) {
       uint8_t* row = bitmap.Scanline(y);
-      for (int x = 0; x < w && !s.AtEnd();) {
+      for (int x = 0; x < w;) {
+        if (s.AtEnd()) {
+          end = true;
+          break;
+        }
         const uint8_t c = s.U8();
         if (c == '0') row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
         if (c == '0' || c == '1') ++x;
       }
-      if (y < h - 1) rowDone();
+      if (!end && y < h - 1) rowDone();
     }
+    if (end) progress.Abort();
   } else if (magic == "P2" || magic == "P3") {
     const int samples = color ? 3 : 1;
     bool end = false;
@@ -156,15 +164,19 @@ void ReadPxm(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progr
       }
       if (!end) rowDone();
     }
+    if (end) progress.Abort();
   } else if (magic == "P4") {
     const size_t rowBytes = (static_cast<size_t>(w) + 7) / 8;
-    for (int y = 0; y < h && !s.AtEnd(); ++y) {
+    for (int y = 0; y < h; ++y) {
       uint8_t* row = bitmap.Scanline(y);
       const size_t got = s.Read(row, rowBytes);
       // Stored 1 is black; in the target a set bit is white. Bytes the file
       // does not reach stay 0 (black).
       for (size_t i = 0; i < got; ++i) row[i] = static_cast<uint8_t>(~row[i]);
-      for (size_t i = got; i < rowBytes; ++i) row[i] = 0;
+      if (got < rowBytes) {
+        progress.Abort();
+        break;
+      }
       rowDone();
     }
   } else {
@@ -175,7 +187,7 @@ void ReadPxm(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progr
     const size_t sampleBytes = maximum > 255 ? 2 : 1;
     const size_t pixelBytes = sampleBytes * samples;
     std::vector<uint8_t> buf(static_cast<size_t>(w) * pixelBytes);
-    for (int y = 0; y < h && !s.AtEnd(); ++y) {
+    for (int y = 0; y < h; ++y) {
       const size_t got = s.Read(buf.data(), buf.size()) / pixelBytes;
       uint8_t* row = bitmap.Scanline(y);
       for (size_t x = 0; x < got; ++x) {
@@ -192,6 +204,10 @@ void ReadPxm(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progr
         } else {
           px[0] = px[1] = px[2] = v[0];
         }
+      }
+      if (got < static_cast<size_t>(w)) {
+        progress.Abort();
+        break;
       }
       rowDone();
     }

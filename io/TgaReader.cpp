@@ -208,7 +208,9 @@ void ReadTarga(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& pro
       p.FreeColorMap();
     }
     p.TgaGrayscale = false;
-  } else if (h.Depth == 8) {
+  } else if (h.Depth == 8 && h.ImageType != 2 && h.ImageType != 10) {
+    // Gray images (and mapped ones missing their map) read as gray; an 8-bit
+    // true-colour image without a map keeps the colour cube.
     for (int i = 0; i < 256; ++i) pal[i] = TImRGB{uint8_t(i), uint8_t(i), uint8_t(i)};
     p.TgaGrayscale = true;
   } else if (h.Depth == 4) {
@@ -258,7 +260,10 @@ void ReadTarga(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& pro
   for (int i = 0; i < height; ++i) {
     std::fill(raw.begin(), raw.end(), 0);
     const size_t got = reader.Read(raw.data(), units);
-    if (got == 0) break;  // the file ends here: the remaining rows stay zero
+    // Data that ends before the image does is reported as a failed load;
+    // the pixels it does not reach stay zero.
+    if (got < units) progress.Abort();
+    if (got == 0) break;
     const int y = topDown ? i : height - 1 - i;
     uint8_t* row = bitmap.Scanline(y);
     uint8_t* alpha = withAlpha ? mask->Scanline(y) : nullptr;

@@ -44,9 +44,12 @@ void ReadWbmp(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& prog
   const int w = static_cast<int>(width), h = static_cast<int>(height);
   bitmap.Allocate(w, h, im1bit);
   const size_t rowBytes = (static_cast<size_t>(w) + 7) / 8;
-  // Rows the file does not reach stay black (0).
-  for (int y = 0; y < h && !s.AtEnd(); ++y) {
-    s.Read(bitmap.Scanline(y), rowBytes);
+  // Rows the file does not reach stay black (0), and the load counts as failed.
+  for (int y = 0; y < h; ++y) {
+    if (s.Read(bitmap.Scanline(y), rowBytes) < rowBytes) {
+      progress.Abort();
+      break;
+    }
     progress.Report(y);
   }
 }
