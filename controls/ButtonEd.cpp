@@ -56,6 +56,6 @@ void TCustomButtonEdit::ButtonClick() {
 }
 
 void TButtonEdit::DoButtonClick() {
-  if (OnButtonClick) OnButtonClick(this);
+  if (OnButtonClick) OnButtonClick();
   TCustomButtonEdit::DoButtonClick();
 }

@@ -45,8 +45,8 @@ class TButtonEdit : public TCustomButtonEdit {
  public:
   explicit TButtonEdit(QWidget* parent = nullptr) : TCustomButtonEdit(parent) {}
 
-  // Called with the edit box as sender.
-  std::function<void(TButtonEdit* sender)> OnButtonClick;
+  // Raised by a click on the button (the edit box is the sender).
+  std::function<void()> OnButtonClick;
 
  protected:
   void DoButtonClick() override;

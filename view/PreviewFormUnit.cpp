@@ -5,11 +5,13 @@
 #include <QPushButton>
 #include <QWheelEvent>
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
 #include "app/Utils.h"
 #include "finder/DFinder.h"
+#include "io/ImageIO.h"
 #include "view/ImageView.h"
 #include "view/PreviewSource.h"
 
@@ -119,7 +121,15 @@ bool TPreviewForm::ShowSelectedRow() {
   // the record and the row.
   DuplicateChk->setChecked(currentRecord_->Marked);
   DuplicateChkClick();
-  PreviewImage->LoadFromFile(fileName);
+  // A file that is there but cannot be opened is reported with the loader's
+  // own text; the window then is not opened (or, while stepping, keeps the
+  // image it had).
+  try {
+    PreviewImage->IO().LoadFromFile(fileName);
+  } catch (const std::exception& e) {
+    ShowError(QString::fromLocal8Bit(e.what()));
+    return false;
+  }
   return true;
 }
 

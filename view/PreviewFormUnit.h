@@ -27,7 +27,8 @@ class TPreviewForm : public QDialog {
   // index: enables the buttons, shows "File not found !" and returns false
   // when the file is gone (the window is then not to be shown), else sets
   // the caption and the check box, loads the image and returns true. Also
-  // false when the list has no selected row.
+  // false when the list has no selected row or the file cannot be opened
+  // (the loader's message is shown).
   bool Prepare(int row);
 
   int CurrentRow() const { return currentRow_; }

@@ -269,3 +269,22 @@ TEST(ImageView, OutsideLoaderForgetsDestroyedView) {
   ASSERT_NE(io.Bitmap(), nullptr);
   io.Bitmap()->Allocate(2, 2, im24bgr);  // its own buffer again, usable
 }
+
+TEST(ImageView, BufferReplacementKeepsPixelsAndReattachesComponents) {
+  SmallView f;
+  TImageIO io;
+  AttachToView(io, f.view);
+  SetPlainImage(*f.view, 20, 10, 7, 8, 9);
+  f.view->SetLegacyBitmap(false);
+  EXPECT_EQ(f.view->ToolkitBitmap(), nullptr);
+  EXPECT_NE(f.view->ViewBitmap()->Location(), imTBitmap);
+  EXPECT_EQ(io.Bitmap(), f.view->ViewBitmap());  // followed the new buffer
+  f.view->SetLegacyBitmap(true);
+  ASSERT_NE(f.view->ToolkitBitmap(), nullptr);
+  TImBitmap* b = f.view->ViewBitmap();
+  EXPECT_EQ(b->Location(), imTBitmap);
+  EXPECT_EQ(io.Bitmap(), b);
+  ASSERT_EQ(b->Width(), 20);
+  EXPECT_EQ(b->Scanline(9)[3 * 19 + 2], 9);
+  EXPECT_EQ(f.view->ToolkitBitmap()->width(), 20);
+}
