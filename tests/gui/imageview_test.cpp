@@ -288,3 +288,67 @@ TEST(ImageView, BufferReplacementKeepsPixelsAndReattachesComponents) {
   EXPECT_EQ(b->Scanline(9)[3 * 19 + 2], 9);
   EXPECT_EQ(f.view->ToolkitBitmap()->width(), 20);
 }
+
+TEST(ImageView, ClickTakesFocusAndDoubleClickIsReported) {
+  QWidget window;
+  auto* other = new QWidget(&window);
+  other->setFocusPolicy(Qt::StrongFocus);
+  auto* view = new TImageView(&window);
+  view->setGeometry(0, 0, 210, 136);
+  other->setGeometry(0, 140, 50, 20);
+  int dbl = 0, sig = 0;
+  view->OnDblClick = [&] { ++dbl; };
+  QObject::connect(view, &TImageView::doubleClicked, [&] { ++sig; });
+  window.show();
+  window.activateWindow();
+  other->setFocus();
+  QApplication::processEvents();
+  ASSERT_EQ(QApplication::focusWidget(), other);
+  const QPointF at(20, 20);
+  QMouseEvent press(QEvent::MouseButtonPress, at, view->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(view, &press);
+  EXPECT_EQ(QApplication::focusWidget(), view);
+  QMouseEvent dc(QEvent::MouseButtonDblClick, at, view->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                 Qt::NoModifier);
+  QApplication::sendEvent(view, &dc);
+  EXPECT_EQ(dbl, 1);
+  EXPECT_EQ(sig, 1);
+}
+
+TEST(ImageView, ImageBoxClearSavesUndoOnlyWithAutoUndo) {
+  for (bool autoUndo : {true, false}) {
+    SCOPED_TRACE(autoUndo);
+    QWidget parent;
+    auto* box = new TImageBox(&parent);
+    box->setGeometry(0, 0, 210, 136);
+    box->SetAutoUndo(autoUndo);
+    box->SetBackground(clWhite);
+    SetPlainImage(*box, 30, 20, 1, 2, 3);
+    int changes = 0;
+    box->OnImageChange = [&] { ++changes; };
+    box->Clear();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(box->ViewBitmap()->Width(), 30);
+    EXPECT_EQ(box->ViewBitmap()->Scanline(0)[0], 255);
+    ASSERT_EQ(box->Proc().UndoCount(), autoUndo ? 1 : 0);
+    if (autoUndo) {
+      EXPECT_EQ(box->Proc().UndoCaption(0), "Clear");
+      EXPECT_EQ(box->Proc().UndoImage(0)->Scanline(0)[0], 1);
+    }
+  }
+}
+
+TEST(ImageView, ImageBoxLoadsAndResamples) {
+  PreviewLike f;
+  const std::string tga = std::string(TARVELLE_FIXTURES) + "/tga/rgb24.tga";
+  ASSERT_TRUE(f.view->LoadFromFile(tga));
+  const int w = f.view->IOParams().Width, h = f.view->IOParams().Height;
+  EXPECT_EQ(f.view->ViewBitmap()->Width(), w);
+  EXPECT_EQ(f.view->ViewBitmap()->Height(), h);
+  f.view->Resample(64, 64, rfNone);
+  EXPECT_EQ(f.view->ViewBitmap()->Width(), 64);
+  // A file that is not there: false, the image stays.
+  EXPECT_FALSE(f.view->LoadFromFile("/nonexistent/x.tga"));
+  EXPECT_EQ(f.view->ViewBitmap()->Width(), 64);
+}
