@@ -4,4 +4,5 @@
 #include <cstdint>
 
 struct TPcxParams {
+  uint8_t PcxVersion = 0;  // the header's version byte
 };
