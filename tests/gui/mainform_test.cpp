@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -221,6 +222,22 @@ TEST_F(MainFormTest, SortingComparesTheShownTextsAndMarksSurviveSwitching) {
   form_->FilesListBox->setCurrentRow(xEntry);
   for (int r = 0; r < 3; ++r)
     if (form_->RowText(r, 2) == "30x30") EXPECT_FALSE(form_->RowChecked(r));
+}
+
+TEST_F(MainFormTest, HintShowsTheEntryUnderThePointerOnce) {
+  TTempTree tree;
+  tree.Add("a.ppm", BlocksPpm(40, 30));
+  tree.Add("b.ppm", BlocksPpm(40, 30));
+  Scan(tree.Root());
+  ASSERT_EQ(form_->FilesListBox->count(), 1);
+  const QPoint at = form_->FilesListBox->visualItemRect(form_->FilesListBox->item(0)).center();
+  for (int i = 0; i < 2; ++i) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at + QPoint(i, 0)), QPointF(form_->FilesListBox->viewport()->mapToGlobal(at)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form_->FilesListBox->viewport(), &move);
+  }
+  EXPECT_EQ(form_->HintsSet(), 1);
+  EXPECT_EQ(form_->FilesListBox->toolTip(), form_->FilesListBox->item(0)->text());
 }
 
 TEST_F(MainFormTest, HelpTopicsAndNewScan) {
