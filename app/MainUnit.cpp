@@ -309,7 +309,7 @@ void TMainForm::CreateMainPanel() {
   });
   connect(DupListView, &QTreeWidget::itemDoubleClicked, this, [this] { Guard([this] { DupListViewDblClick(); }); });
   connect(h, &QHeaderView::sectionClicked, this, [this](int column) { DupListViewColumnClick(column); });
-  ScanFolder->OnButtonClick = [this](TButtonEdit*) { Guard([this] { ScanFolderButtonClick(); }); };
+  ScanFolder->OnButtonClick = [this] { Guard([this] { ScanFolderButtonClick(); }); };
   connect(ScanFolder, &QLineEdit::textEdited, this, [this](const QString& text) { ScanFolderChange(text); });
 }
 
