@@ -109,6 +109,8 @@ TEST_F(OptionsTest, NumericFieldClampsOnLeavingAndOnOk) {
 }
 
 TEST_F(OptionsTest, CheckBoxesWriteAtOnceAndCancelKeepsThemUnsaved) {
+  settings_.DeleteToRecycleBin = true;
+  settings_.SaveSettings = true;
   settings_.Save();
   TOptionsForm form(nullptr, &finder_);
   form.show();
