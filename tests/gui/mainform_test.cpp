@@ -65,6 +65,12 @@ class MainFormTest : public ::testing::Test {
     Settings->ScanFolder = folder;
     form_->ActionStartScanExecute();
   }
+  // Scans a folder holding two identical pictures of w x h.
+  void ScanIdenticalPair(TTempTree& tree, int w, int h) {
+    tree.Add("a.ppm", BlocksPpm(w, h));
+    tree.Add("b.ppm", BlocksPpm(w, h));
+    Scan(tree.Root());
+  }
   int RowOf(const std::string& path) const {
     for (int r = 0; r < form_->DupListView->topLevelItemCount(); ++r)
       if (form_->RowText(r, 1) == QString::fromStdString(path)) return r;
@@ -116,9 +122,7 @@ TEST_F(MainFormTest, ScanListsGroupsAndMarksTheLesserCopies) {
 
 TEST_F(MainFormTest, IdenticalCopyShowsOneHundredPercent) {
   TTempTree tree;
-  tree.Add("a.ppm", BlocksPpm(80, 60));
-  tree.Add("b.ppm", BlocksPpm(80, 60));
-  Scan(tree.Root());
+  ScanIdenticalPair(tree, 80, 60);
   ASSERT_EQ(form_->DupListView->topLevelItemCount(), 2);
   // Equal dimensions and sizes: the duplicate is marked, selected and shown.
   EXPECT_FALSE(form_->RowChecked(0));
@@ -226,9 +230,7 @@ TEST_F(MainFormTest, SortingComparesTheShownTextsAndMarksSurviveSwitching) {
 
 TEST_F(MainFormTest, HintShowsTheEntryUnderThePointerOnce) {
   TTempTree tree;
-  tree.Add("a.ppm", BlocksPpm(40, 30));
-  tree.Add("b.ppm", BlocksPpm(40, 30));
-  Scan(tree.Root());
+  ScanIdenticalPair(tree, 40, 30);
   ASSERT_EQ(form_->FilesListBox->count(), 1);
   const QPoint at = form_->FilesListBox->visualItemRect(form_->FilesListBox->item(0)).center();
   for (int i = 0; i < 2; ++i) {
@@ -248,9 +250,7 @@ TEST_F(MainFormTest, HelpTopicsAndNewScan) {
   EXPECT_EQ(CurrentHelpPage(), "index.html");
 
   TTempTree tree;
-  tree.Add("a.ppm", BlocksPpm(40, 30));
-  tree.Add("b.ppm", BlocksPpm(40, 30));
-  Scan(tree.Root());
+  ScanIdenticalPair(tree, 40, 30);
   ASSERT_EQ(form_->FilesListBox->count(), 1);
   form_->ActionNewScan->trigger();
   EXPECT_EQ(form_->FilesListBox->count(), 0);
