@@ -131,6 +131,16 @@ TEST_F(MainFormTest, IdenticalCopyShowsOneHundredPercent) {
   EXPECT_EQ(form_->DupPanel->text(), "Duplicate - 100.00%");
 }
 
+TEST_F(MainFormTest, UnreadableFilesAreListedAfterTheScan) {
+  TTempTree tree;
+  const std::string broken = tree.Add("broken.ppm", "P6\n40 30\n255\n");
+  ScanIdenticalPair(tree, 40, 30);
+  EXPECT_EQ(form_->FilesListBox->count(), 1);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].Kind, TMsgKind::Warning);
+  EXPECT_TRUE(messages_[0].Text.contains(QString::fromStdString(broken))) << messages_[0].Text.toStdString();
+}
+
 TEST_F(MainFormTest, FolderErrorsLeaveTheWindowIdle) {
   struct Case {
     std::string folder;
