@@ -111,21 +111,25 @@ TEST(IcoReader, ConverterFixturesGiveThePictureAndItsAlpha) {
     std::vector<uint32_t> picture;
     std::vector<int> alpha;
     int bits, samples, mapCount;
+    bool anyColourWhereClear;  // the converter may store any colour under a clear pixel
   } cases[] = {
-      {"rgb.ico", kSix, opaque, 8, 4, 0},
-      {"rgba.ico", kSix, kAlpha, 8, 4, 0},
-      {"pal.ico", kSix, opaque, 4, 1, 16},
+      {"rgb.ico", kSix, opaque, 8, 4, 0, false},
+      {"rgba.ico", kSix, kAlpha, 8, 4, 0, true},
+      // An image stored as a PNG stream.
+      {"png.ico", kSix, kAlpha, 8, 4, 0, true},
+      {"pal.ico", kSix, opaque, 4, 1, 16, false},
       // A 4-bit icon's clear pixels take the icon background, white.
-      {"palt.ico", white, binary, 4, 1, 16},
+      {"palt.ico", white, binary, 4, 1, 16, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     TImageIO io;
     ASSERT_TRUE(readerkit::Load(io, c.file, readerkit::ReadFixture(std::string("ico/") + c.file)));
-    if (std::string(c.file) == "rgba.ico") {
-      // The converter may store any colour under a clear pixel.
+    if (c.anyColourWhereClear) {
       for (int i = 0; i < 20; ++i)
-        if (kAlpha[i] != 0) EXPECT_EQ(readerkit::Rgb(*io.Bitmap(), i % 5, i / 5), kSix[i]) << i;
+        if (kAlpha[i] != 0) {
+          EXPECT_EQ(readerkit::Rgb(*io.Bitmap(), i % 5, i / 5), kSix[i]) << i;
+        }
     } else {
       readerkit::ExpectRgb(*io.Bitmap(), 5, 4, c.picture);
     }
@@ -292,6 +296,18 @@ TEST(IcoReader, Cursors) {
   c.Params().CurBackground = TImRGB{0, 0, 0};
   ASSERT_TRUE(readerkit::Load(c, "p.cur", Ico({cur}, 2)));
   EXPECT_EQ(readerkit::Rgb(*c.Bitmap(), 0, 0), 0u);
+  // A cursor image stored as a PNG stream keeps its hot spot.
+  const Bytes pngIcon = readerkit::ReadFixture("ico/png.ico");
+  TImage png;
+  png.Planes = 2;
+  png.EntryBits = 3;
+  png.Raw.assign(pngIcon.begin() + 22, pngIcon.end());
+  TImageIO pc;
+  ASSERT_TRUE(readerkit::Load(pc, "png.cur", Ico({png}, 2)));
+  EXPECT_EQ(pc.Params().Width, 5);
+  EXPECT_EQ(pc.Params().CurHotSpotX, 2);
+  EXPECT_EQ(pc.Params().CurHotSpotY, 3);
+  EXPECT_TRUE(pc.Bitmap()->HasAlphaChannel());
   // A cursor's depth comes from its header only: a bit count in the entry is
   // the hot spot.
   TImage noDepth = cur;
@@ -382,7 +398,7 @@ TEST(IcoReader, ShortImagesLeaveTheRestBlack) {
 }
 
 TEST(IcoReader, EveryPrefixLoadsWithoutCrash) {
-  for (const char* f : {"palt.ico", "rgba.ico"})
+  for (const char* f : {"palt.ico", "rgba.ico", "png.ico"})
     readerkit::SweepPrefixes(f, readerkit::ReadFixture(std::string("ico/") + f));
   readerkit::SweepPrefixes("c.cur", Ico({FourBit()}, 2));
 }
