@@ -229,7 +229,8 @@ void ReadIconOrCursor(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgre
     p.SetColorMap(pal.data(), colours);
   }
   // Empty, oversized and cut-off headers, and depths without a decoding, are
-  // rejected before the target is touched.
+  // rejected before the target is touched. Cursors of 24 and 32 bits are read
+  // like icons of those depths: their images are laid out the same way.
   const bool decodable = depth == 1 || depth == 4 || depth == 8 || depth == 24 || depth == 32;
   if (s.Failed() || !decodable || !ImSizeAllowed(width, height)) {
     progress.Abort();

@@ -296,6 +296,16 @@ TEST(IcoReader, Cursors) {
   c.Params().CurBackground = TImRGB{0, 0, 0};
   ASSERT_TRUE(readerkit::Load(c, "p.cur", Ico({cur}, 2)));
   EXPECT_EQ(readerkit::Rgb(*c.Bitmap(), 0, 0), 0u);
+  // A 24-bit cursor is read like a 24-bit icon.
+  TImage deep = FourBit();
+  deep.HeaderBits = 24;
+  deep.ColorCount = 0;
+  deep.Palette.clear();
+  deep.Colour = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0};
+  TImageIO dc;
+  ASSERT_TRUE(readerkit::Load(dc, "deep.cur", Ico({deep}, 2)));
+  readerkit::ExpectRgb(*dc.Bitmap(), 3, 2, {0x070809, 0x040506, 0x010203, 0x030201, 0x060504, 0x090807});
+  EXPECT_EQ(dc.Params().ColorMapCount, 0);
   // A cursor image stored as a PNG stream keeps its hot spot.
   const Bytes pngIcon = readerkit::ReadFixture("ico/png.ico");
   TImage png;
