@@ -1,0 +1,206 @@
+#pragma once
+// The metafile player: a small graphics-device model (mapping, objects,
+// drawing state, paths, clipping) that the Windows metafile and enhanced
+// metafile record loops drive, drawing through a QPainter into a 24-bit
+// raster without antialiasing.
+
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTransform>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/MetafileReader.h"
+
+namespace metafile {
+
+// A COLORREF: red in bits 0-7, green 8-15, blue 16-23.
+QColor ColorRef(uint32_t c);
+
+struct TPen {
+  uint32_t Style = 0;  // PS_* with end cap, join and type bits
+  double Width = 0;    // logical units; 0 = one device pixel
+  bool Cosmetic = true;
+  uint32_t Color = 0;
+  std::vector<double> Dashes;  // user style (PS_USERSTYLE), logical units
+};
+
+struct TBrush {
+  enum TKind { kSolid, kNull, kHatched, kPattern };
+  TKind Kind = kSolid;
+  uint32_t Color = 0xFFFFFF;
+  uint32_t Hatch = 0;
+  QImage Pattern;  // kPattern
+};
+
+struct TFont {
+  int32_t Height = 0, Width = 0, Escapement = 0, Weight = 400;
+  bool Italic = false, Underline = false, StrikeOut = false;
+  uint8_t CharSet = 0;
+  std::u16string FaceName;
+};
+
+// One slot of an object table.
+struct TObject {
+  enum TKind { kEmpty, kPen, kBrush, kFont, kOther };
+  TKind Kind = kEmpty;
+  TPen Pen;
+  TBrush Brush;
+  TFont Font;
+};
+
+// The part of the device state SaveDC keeps.
+struct TDcState {
+  int MapMode = 1;  // MM_TEXT
+  double WinOrgX = 0, WinOrgY = 0, WinExtX = 1, WinExtY = 1;
+  double ViewOrgX = 0, ViewOrgY = 0, ViewExtX = 1, ViewExtY = 1;
+  QTransform World;
+  TPen Pen;
+  TBrush Brush;
+  TFont Font;
+  uint32_t BkColor = 0xFFFFFF, TextColor = 0;
+  int BkMode = 2;  // OPAQUE
+  uint32_t TextAlign = 0;
+  int PolyFillMode = 1;  // ALTERNATE
+  int Rop2 = 13;         // R2_COPYPEN
+  bool ArcClockwise = false;
+  QPointF Position;
+  // Clip area in output pixels; none = the whole picture.
+  std::optional<QPainterPath> Clip;
+};
+
+// Region combination modes (RGN_AND .. RGN_COPY).
+enum { kRgnAnd = 1, kRgnOr = 2, kRgnXor = 3, kRgnDiff = 4, kRgnCopy = 5 };
+
+class TPlayer {
+ public:
+  // Draws into image (already filled with the background).
+  explicit TPlayer(QImage& image);
+  ~TPlayer();
+
+  // Windows metafile: the window (or the placeable box) is mapped onto the
+  // whole image. Enhanced metafile: logical -> world -> page -> reference
+  // device pixels -> image, the frame onto the whole image.
+  void SetupWmf(const TMetafileInfo& info);
+  void SetupEmf(const TMetafileInfo& info);
+
+  TDcState& Dc() { return dc_; }
+  void SaveDc();
+  // relative < 0: that many levels back; > 0: that absolute level.
+  void RestoreDc(int relative);
+
+  // Mapping: recomputes the painter transform from the state.
+  void UpdateTransform();
+  const QTransform& Transform() const { return transform_; }
+  // Scale of one logical unit in output pixels (geometric mean of the axes).
+  double LogicalScale() const;
+
+  // Objects. Windows metafiles put a new object into the lowest free slot;
+  // enhanced metafiles give the index. Out-of-range indexes are ignored.
+  void WmfCreate(const TObject& obj);
+  void EmfCreate(uint32_t index, const TObject& obj);
+  void Select(uint32_t index);  // with the enhanced stock-object bit
+  void Delete(uint32_t index);
+  void SetEmfTableSize(uint32_t n) { emfTableSize_ = n; }
+
+  // Drawing in logical coordinates (or into the path being built).
+  void MoveTo(QPointF p);
+  void LineTo(QPointF p);
+  void Polyline(std::span<const QPointF> pts);
+  void PolylineTo(std::span<const QPointF> pts);
+  void Polygon(std::span<const QPointF> pts);
+  void PolyPolygon(const std::vector<std::vector<QPointF>>& polys);
+  void PolyPolyline(const std::vector<std::vector<QPointF>>& lines);
+  void PolyBezier(std::span<const QPointF> pts);
+  void PolyBezierTo(std::span<const QPointF> pts);
+  void Rectangle(QRectF r);
+  void RoundRect(QRectF r, double cornerW, double cornerH);
+  void Ellipse(QRectF r);
+  enum TArcKind { kArc, kArcTo, kPie, kChord };
+  void Arc(TArcKind kind, QRectF box, QPointF start, QPointF end);
+  void AngleArc(QPointF center, double radius, double startDeg, double sweepDeg);
+  void SetPixel(QPointF p, uint32_t color);
+  // Fills a logical rectangle with the brush by a raster operation (PatBlt).
+  void PatBlt(QRectF r, uint32_t rop);
+  // Draws part of a bitmap into a logical rectangle by a raster operation.
+  void Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop);
+  // Draws the units of text starting at a logical point; dx are the advances
+  // in logical units (may be empty).
+  void Text(QPointF p, const std::u16string& text, const std::vector<double>& dx,
+            uint32_t options, std::optional<QRectF> rect);
+
+  // Clipping, in logical coordinates.
+  void IntersectClipRect(QRectF r);
+  void ExcludeClipRect(QRectF r);
+  void OffsetClip(double dx, double dy);  // logical units
+  // Combines an area given in output pixels with the clip.
+  void CombineClip(std::optional<QPainterPath> area, int mode);
+  // Converts reference-device pixels of an enhanced metafile to output pixels.
+  QPointF DeviceToOutput(QPointF p) const;
+
+  // Paths.
+  void BeginPath();
+  void EndPath() { inPath_ = false; }
+  void AbortPath();
+  void CloseFigure();
+  void FillPath();
+  void StrokePath();
+  void StrokeAndFillPath();
+  void SelectClipPath(int mode);
+  void WidenPath();
+
+ private:
+  void ApplyClip();
+  void SetupPen();
+  void SetupBrush();
+  void DrawPath(const QPainterPath& path, bool fill, bool stroke);
+  void AddToPath(const QPainterPath& shape);
+  QPainterPath ArcPath(TArcKind kind, QRectF box, QPointF start, QPointF end, bool& ok);
+  bool ApplyRop(int rop2);  // false: draw nothing
+  TObject StockObject(uint32_t n);
+
+  QImage& image_;
+  QPainter painter_;
+  TDcState dc_;
+  std::vector<TDcState> saved_;
+  QTransform transform_;
+  // Device (page after mapping) to output pixels.
+  QTransform deviceToOutput_;
+  bool emf_ = false;
+  double refPerMmX_ = 1, refPerMmY_ = 1;  // reference device pixels per millimetre
+  std::vector<TObject> wmfTable_;
+  std::vector<std::pair<uint32_t, TObject>> emfObjects_;  // sorted by index
+  uint32_t emfTableSize_ = 0;
+  bool inPath_ = false;
+  bool pathOpen_ = false;  // the path has a current subpath to continue
+  QPainterPath path_;      // logical coordinates
+  bool clipDirty_ = true;
+  bool fontsUsable_ = false;
+};
+
+// Decodes a device-independent bitmap (BITMAPINFOHEADER or BITMAPCOREHEADER
+// followed by the colour table) and its bits into an RGB32 image. A null image
+// when the header is not understood or the bits are shorter than it says.
+// bottomUp tells whether the rows were stored bottom row first.
+QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUp = nullptr);
+
+// Splits a packed bitmap (header, masks, colour table and bits in one block)
+// into its info part and its bits. False when the block is shorter than its
+// header says.
+bool SplitPackedDib(std::span<const uint8_t> dib, std::span<const uint8_t>& info,
+                    std::span<const uint8_t>& bits);
+
+// Windows-1252 text as UTF-16 (metafiles without Unicode text).
+std::u16string AnsiText(std::span<const uint8_t> bytes);
+
+// Record loops. Both stop at the end-of-file record, at a record whose length
+// does not fit the data, or at the end of the data.
+void PlayWmf(TPlayer& player, const TMetafileInfo& info);
+void PlayEmf(TPlayer& player, const TMetafileInfo& info);
+
+}  // namespace metafile
