@@ -136,6 +136,7 @@ struct Emf {
     return Rec(38, {int32_t(index), style, width, 0, int32_t(ColorRef(rgb))});
   }
   Emf& Select(uint32_t index) { return Rec(37, {int32_t(index)}); }
+  Emf& Delete(uint32_t index) { return Rec(40, {int32_t(index)}); }
   Emf& Rectangle(int l, int t, int r, int b) { return Rec(43, {l, t, r, b}); }
 
   // The file: a 108-byte header with the frame (hundredths of a millimetre)
@@ -177,7 +178,7 @@ struct Emf {
   }
   // A 100 x 100 pixel picture whose logical units are its pixels:
   // 25 mm at 4 pixels per millimetre.
-  Bytes File100() const { return File(0, 0, 2500, 2500, 1000, 1000, 250, 250); }
+  Bytes File100(bool withEof = true) const { return File(0, 0, 2500, 2500, 1000, 1000, 250, 250, withEof); }
 };
 
 // A packed bottom-up 24-bit bitmap (BITMAPINFOHEADER + rows) from top-down
