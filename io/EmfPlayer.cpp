@@ -191,6 +191,15 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
         }
         break;
       }
+      case 56: case 92: {                                // POLYDRAW, POLYDRAW16
+        const bool small = type == 92;
+        if (!r.Has(28)) break;
+        const uint64_t count = r.U(24);
+        if (!ReadPoints(r, 28, count, small, pts)) break;
+        const std::span<const uint8_t> types = r.Bytes(28 + count * (small ? 4 : 8), count);
+        if (types.size() == count) player.PolyDraw(pts, types);
+        break;
+      }
       case 7: PolyPoly(player, r, false, false); break;   // POLYPOLYLINE
       case 8: PolyPoly(player, r, false, true); break;    // POLYPOLYGON
       case 90: PolyPoly(player, r, true, false); break;   // POLYPOLYLINE16

@@ -478,6 +478,42 @@ void TPlayer::PolyBezierTo(std::span<const QPointF> pts) {
   dc_.Position = pts[n - 1];
 }
 
+void TPlayer::PolyDraw(std::span<const QPointF> pts, std::span<const uint8_t> types) {
+  QPainterPath figure(dc_.Position);
+  bool open = false;
+  for (size_t i = 0; i < pts.size() && i < types.size(); ++i) {
+    const uint8_t t = types[i];
+    switch (t & ~1u) {
+      case 6:  // PT_MOVETO
+        figure.moveTo(pts[i]);
+        break;
+      case 2:  // PT_LINETO
+        figure.lineTo(pts[i]);
+        open = true;
+        break;
+      case 4:  // PT_BEZIERTO: three points
+        if (i + 2 >= pts.size()) return;
+        figure.cubicTo(pts[i], pts[i + 1], pts[i + 2]);
+        i += 2;
+        open = true;
+        break;
+      default:
+        return;  // an unknown point type makes the whole record invalid
+    }
+    if ((types[i] & 1) && open) figure.closeSubpath();
+  }
+  dc_.Position = figure.currentPosition();
+  if (inPath_) {
+    if (pathOpen_)
+      path_.connectPath(figure);
+    else
+      path_.addPath(figure);
+    pathOpen_ = true;
+  } else {
+    DrawPath(figure, false, true);
+  }
+}
+
 void TPlayer::Rectangle(QRectF r) {
   QPainterPath p = RectPath(r);
   if (inPath_)
@@ -663,7 +699,9 @@ void TPlayer::Text(QPointF p, const std::u16string& text, const std::vector<doub
     painter_.setTransform(transform_);
     painter_.fillRect(rect->normalized(), ColorRef(dc_.BkColor));
   }
-  if (text.empty() || !fontsUsable_) return;
+  // ETO_GLYPH_INDEX: the units are glyph numbers of the recording font,
+  // which cannot be mapped to characters here.
+  if (text.empty() || !fontsUsable_ || (options & 0x10)) return;
 
   const QPointF origin = transform_.map(p);
   const QPointF ux = transform_.map(QPointF(1, 0)) - transform_.map(QPointF(0, 0));
@@ -856,6 +894,59 @@ void TPlayer::WidenPath() {
 
 // ---------------------------------------------------------------- bitmaps
 
+namespace {
+
+// Run-length encoded 8-bit (BI_RLE8) or 4-bit (BI_RLE4) rows, bottom row
+// first. Pixels the runs do not reach keep palette entry 0; runs and deltas
+// that leave the bitmap are cut off at its edge.
+QImage DecodeRle(int64_t width, int64_t height, uint32_t bitCount, const std::vector<QRgb>& palette,
+                 std::span<const uint8_t> bits) {
+  std::vector<uint8_t> index(static_cast<size_t>(width * height), 0);
+  int64_t x = 0, y = 0;  // y counts rows from the bottom
+  auto put = [&](uint8_t v) {
+    if (x < width && y < height) index[static_cast<size_t>((height - 1 - y) * width + x)] = v;
+    ++x;
+  };
+  size_t i = 0;
+  while (i + 1 < bits.size() && y < height) {
+    const uint8_t count = bits[i], value = bits[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (int k = 0; k < count && x < width; ++k)
+        put(bitCount == 8 ? value : (k & 1) ? (value & 15) : (value >> 4));
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of bitmap
+      break;
+    } else if (value == 2) {  // delta
+      if (i + 1 >= bits.size()) break;
+      x += bits[i];
+      y += bits[i + 1];
+      i += 2;
+    } else {  // absolute run of value pixels, padded to a 16-bit boundary
+      const size_t bytes = bitCount == 8 ? value : (size_t(value) + 1) / 2;
+      for (int k = 0; k < value; ++k) {
+        const size_t at = i + (bitCount == 8 ? size_t(k) : size_t(k) / 2);
+        if (at >= bits.size()) break;
+        put(bitCount == 8 ? bits[at] : (k & 1) ? (bits[at] & 15) : (bits[at] >> 4));
+      }
+      i += bytes + (bytes & 1);
+    }
+  }
+  QImage img(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+  if (img.isNull()) return {};
+  for (int64_t row = 0; row < height; ++row) {
+    QRgb* out = reinterpret_cast<QRgb*>(img.scanLine(static_cast<int>(row)));
+    for (int64_t col = 0; col < width; ++col) out[col] = palette[index[static_cast<size_t>(row * width + col)]];
+  }
+  return img;
+}
+
+}  // namespace
+
 QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUpOut) {
   const uint32_t headerSize = ImGetU32LE(info, 0);
   if (info.size() < 12 || headerSize < 12 || headerSize > info.size()) return {};
@@ -884,7 +975,8 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, b
       if (headerSize < 52) paletteOffset += 12;
     }
   }
-  if (compression != 0 && compression != 3) return {};
+  const bool rle = (compression == 1 && bitCount == 8) || (compression == 2 && bitCount == 4);
+  if (compression != 0 && compression != 3 && !rle) return {};
   if (compression == 3 && bitCount != 16 && bitCount != 32) return {};
   if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
     return {};
@@ -903,6 +995,10 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, b
       if (at > info.size() || info.size() - at < entrySize) break;
       palette[i] = qRgb(info[at + 2], info[at + 1], info[at]);
     }
+  }
+  if (rle) {
+    if (!bottomUp) return {};
+    return DecodeRle(width, height, bitCount, palette, bits);
   }
   const int64_t stride = (width * bitCount + 31) / 32 * 4;
   if (static_cast<int64_t>(bits.size()) / stride < height) return {};

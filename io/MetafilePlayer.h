@@ -118,6 +118,8 @@ class TPlayer {
   void PolyPolyline(const std::vector<std::vector<QPointF>>& lines);
   void PolyBezier(std::span<const QPointF> pts);
   void PolyBezierTo(std::span<const QPointF> pts);
+  // Points with PT_MOVETO / PT_LINETO / PT_BEZIERTO types (bit 0: close).
+  void PolyDraw(std::span<const QPointF> pts, std::span<const uint8_t> types);
   void Rectangle(QRectF r);
   void RoundRect(QRectF r, double cornerW, double cornerH);
   void Ellipse(QRectF r);

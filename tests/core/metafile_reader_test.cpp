@@ -284,6 +284,22 @@ TEST(MetafileReader, WindowsMetafileRecords) {
   for (uint16_t w : std::initializer_list<uint16_t>{0x0020, 0x00CC, 0, 2, 2, 0, 0, 40, 40, 60, 0}) mfbuild::Put16(sd, w);
   sd.insert(sd.end(), dib.begin(), dib.end());
   m.Raw(0x0F43, sd);
+  // A 4 x 2 run-length encoded 8-bit bitmap onto (40, 60) 40 x 20: bottom row
+  // a run of four red, top row an absolute run red, black, red and a run of
+  // one red.
+  {
+    Bytes rle;
+    for (uint32_t v : {40u, 4u, 2u}) mfbuild::Put32(rle, v);
+    mfbuild::Put16(rle, 1);
+    mfbuild::Put16(rle, 8);
+    for (uint32_t v : {1u, 0u, 0u, 0u, 2u, 0u}) mfbuild::Put32(rle, v);  // BI_RLE8, 2 colours
+    for (uint8_t c : {0, 0, 0, 0, 0, 0, 0xFF, 0}) rle.push_back(c);
+    for (uint8_t c : {4, 1, 0, 0, 0, 3, 1, 0, 1, 0, 1, 1, 0, 1}) rle.push_back(c);
+    Bytes p;
+    for (uint16_t w : std::initializer_list<uint16_t>{0x0020, 0x00CC, 0, 2, 4, 0, 0, 20, 40, 60, 40}) mfbuild::Put16(p, w);
+    p.insert(p.end(), rle.begin(), rle.end());
+    m.Raw(0x0F43, p);
+  }
   // A black line with a cosmetic pen, drawn with XOR over the yellow.
   m.Pen(0x000000).Select(4);
   m.Rec(0x0214, {90, 40});                                      // MOVETO 40,90
@@ -320,6 +336,8 @@ TEST(MetafileReader, WindowsMetafileRecords) {
       {"xor", 110, 60, 0x0000FF},          {"bitmap top left", 10, 70, 0x800000},
       {"bitmap top right", 30, 70, 0x008000}, {"bitmap bottom left", 10, 90, 0x000080},
       {"bitmap bottom right", 30, 90, 0x808080}, {"line", 60, 90, 0x000000},
+      {"rle absolute run", 45, 65, 0xFF0000}, {"rle absolute black", 55, 65, 0x000000},
+      {"rle run of one", 75, 65, 0xFF0000}, {"rle bottom row", 55, 75, 0xFF0000},
       {"pie", 140, 72, 0x00FFFF},          {"outside pie", 120, 90, kWhite},
   };
   for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
@@ -416,6 +434,17 @@ TEST(MetafileReader, EnhancedMetafileRecords) {
   // ELLIPSE with a 16-bit polyline outline in a stock white pen.
   m.Brush(5, 0x00FFFF).Select(5);
   m.Rec(42, {70, 70, 100, 100});
+  // POLYDRAW16 into a path: move, two lines and a close, filled in cyan.
+  m.Rec(59, {});
+  {
+    Bytes p(16, 0);
+    mfbuild::Put32(p, 3);
+    for (int v : {0, 80, 20, 80, 0, 100}) mfbuild::Put16(p, uint16_t(v));
+    for (uint8_t t : {6, 2, 3}) p.push_back(t);
+    m.Raw(92, p);
+  }
+  m.Rec(60, {});
+  m.Rec(62, {0, 0, 0, 0});
   TImageIO io;
   ASSERT_TRUE(LoadMf(io, "records.emf", m.File100()));
   TImBitmap& b = *io.Bitmap();
@@ -432,6 +461,7 @@ TEST(MetafileReader, EnhancedMetafileRecords) {
       {"clip path outside", 25, 50, kWhite}, {"stretched bitmap left", 45, 40, 0x112233},
       {"stretched bitmap right", 75, 40, 0x445566}, {"pattern blit", 50, 70, 0xFFFF00},
       {"ellipse", 85, 85, 0x00FFFF},       {"outside ellipse", 71, 71, kWhite},
+      {"polydraw path", 4, 92, 0x00FFFF},  {"outside polydraw path", 15, 95, kWhite},
   };
   for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
 }
