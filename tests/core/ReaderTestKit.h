@@ -94,4 +94,20 @@ inline void SweepPrefixes(const std::string& name, const Bytes& bytes) {
   }
 }
 
+// The 5 x 4 test picture of the converter fixtures (0xRRGGBB, row-major):
+// six colours, as the 4-bit, true-colour and icon files hold it.
+inline const std::vector<uint32_t> kSix = {
+    0x102030, 0xF0E0D0, 0x00FF00, 0x800000, 0x0000FF,  //
+    0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00, 0x800000,  //
+    0x0000FF, 0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00,  //
+    0x800000, 0x0000FF, 0xFFFFFF, 0x102030, 0x102030,
+};
+
+// The twenty-colour 5 x 4 picture of the 8-bit fixtures.
+inline std::vector<uint32_t> Twenty() {
+  std::vector<uint32_t> t;
+  for (uint32_t i = 0; i < 20; ++i) t.push_back(((i * 12) << 16) | ((255 - i * 11) << 8) | ((i * 37) % 256));
+  return t;
+}
+
 }  // namespace readerkit

@@ -7,22 +7,10 @@
 #include "tests/core/ReaderTestKit.h"
 
 using readerkit::Bytes;
+using readerkit::kSix;
+using readerkit::Twenty;
 
 namespace {
-
-// The 5 x 4 pictures the converter fixtures hold (0xRRGGBB, row-major): six
-// colours for the 4-bit and true-colour files, twenty for the 8-bit ones.
-const std::vector<uint32_t> kSix = {
-    0x102030, 0xF0E0D0, 0x00FF00, 0x800000, 0x0000FF,  //
-    0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00, 0x800000,  //
-    0x0000FF, 0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00,  //
-    0x800000, 0x0000FF, 0xFFFFFF, 0x102030, 0x102030,
-};
-std::vector<uint32_t> Twenty() {
-  std::vector<uint32_t> t;
-  for (uint32_t i = 0; i < 20; ++i) t.push_back(((i * 12) << 16) | ((255 - i * 11) << 8) | ((i * 37) % 256));
-  return t;
-}
 
 void Put16(Bytes& b, size_t at, uint32_t v) {
   b[at] = uint8_t(v);

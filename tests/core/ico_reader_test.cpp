@@ -5,15 +5,10 @@
 #include "tests/core/ReaderTestKit.h"
 
 using readerkit::Bytes;
+using readerkit::kSix;
 
 namespace {
 
-const std::vector<uint32_t> kSix = {
-    0x102030, 0xF0E0D0, 0x00FF00, 0x800000, 0x0000FF,  //
-    0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00, 0x800000,  //
-    0x0000FF, 0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00,  //
-    0x800000, 0x0000FF, 0xFFFFFF, 0x102030, 0x102030,
-};
 // Alpha of the transparent fixtures: a clear border, one half-opaque pixel.
 const std::vector<int> kAlpha = {0, 0, 0, 0, 0, 0, 255, 255, 128, 0, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0};
 

@@ -5,22 +5,11 @@
 #include "tests/core/ReaderTestKit.h"
 
 using readerkit::Bytes;
+using readerkit::kSix;
+using readerkit::Twenty;
 
 namespace {
 
-const std::vector<uint32_t> kSix = {
-    0x102030, 0xF0E0D0, 0x00FF00, 0x800000, 0x0000FF,  //
-    0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00, 0x800000,  //
-    0x0000FF, 0xFFFFFF, 0x102030, 0xF0E0D0, 0x00FF00,  //
-    0x800000, 0x0000FF, 0xFFFFFF, 0x102030, 0x102030,
-};
-
-// The twenty-colour picture of the 8-bit fixture.
-std::vector<uint32_t> Twenty() {
-  std::vector<uint32_t> t;
-  for (uint32_t i = 0; i < 20; ++i) t.push_back(((i * 12) << 16) | ((255 - i * 11) << 8) | ((i * 37) % 256));
-  return t;
-}
 
 struct TPcx {
   int Width = 1, Height = 1;
