@@ -10,8 +10,9 @@
 
 #include "io/JpegReader.h"
 
+#include <algorithm>
 #include <csetjmp>
-#include <cstdio>
+#include <cstdio>  // jpeglib.h uses FILE
 #include <cstring>
 #include <vector>
 
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr size_t kSourceBufferSize = 0x10000;
+constexpr int64_t kSourceBufferSize = 0x10000;
 // Saved markers are kept up to the largest size a marker can have.
 constexpr unsigned kMaxSavedMarker = 0xFFFF;
 // Ordinary progressive files have about ten scans; thousands of tiny scans
@@ -130,9 +131,8 @@ void InitSource(j_decompress_ptr cinfo) { reinterpret_cast<TSourceMgr*>(cinfo->s
 // empty stream sets Aborting.
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<TSourceMgr*>(cinfo->src);
-  const int64_t remaining = src->Stream->Remaining();
-  const size_t want = remaining < static_cast<int64_t>(kSourceBufferSize) ? static_cast<size_t>(remaining < 0 ? 0 : remaining)
-                                                                         : kSourceBufferSize;
+  const int64_t remaining = std::max<int64_t>(src->Stream->Remaining(), 0);
+  const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, kSourceBufferSize));
   const size_t got = want ? src->Stream->Read(src->Buffer, want) : 0;
   if (got == 0) {
     if (src->StartOfFile && src->Aborting) *src->Aborting = true;
@@ -297,7 +297,7 @@ TJpegDecoder::TJpegDecoder(TImStream& stream, TImStream* tables, bool* aborting)
   TState& s = *s_;
   s.Stream = &stream;
   s.Tables = tables;
-  s.SourceBuffer.assign(kSourceBufferSize, 0);
+  s.SourceBuffer.assign(static_cast<size_t>(kSourceBufferSize), 0);
   jpeg_std_error(&s.Err.Pub);
   s.Err.Pub.error_exit = ErrorExit;
   s.Err.Pub.emit_message = EmitMessage;
