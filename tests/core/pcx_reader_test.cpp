@@ -10,7 +10,6 @@ using readerkit::Twenty;
 
 namespace {
 
-
 struct TPcx {
   int Width = 1, Height = 1;
   int Bits = 8, Planes = 1, Encoding = 1, BytesPerLine = 0;  // 0: the width's
