@@ -102,6 +102,7 @@ void TIOParams::ResetInfo() {
   EXIF_XResolution = EXIF_YResolution = 0;
   JpegMarkers.clear();
   PxmComments.clear();
+  GifComments.clear();
 }
 
 void TIOParams::SetDpiX(int32_t v) {
