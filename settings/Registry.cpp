@@ -1,5 +1,6 @@
 #include "settings/Registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -136,8 +137,14 @@ bool Unescape(const std::string& s, size_t from, size_t to, std::string& out) {
   return true;
 }
 
+// The first and last lines of a store this code writes. A store that starts
+// with the first but lacks the last was cut short and is unreadable, so a
+// truncated store reads as empty rather than as a mix of values.
+const char kStoreHeader[] = "; Tarvelle settings store\n";
+const char kStoreTrailer[] = "; end of store\n";
+
 std::string Serialize(const TStore& store) {
-  std::string out = "; Tarvelle settings store\n";
+  std::string out = kStoreHeader;
   for (const TKey& k : store) {
     out += "\n[" + k.Path + "]\n";
     for (const TValue& v : k.Values) {
@@ -147,10 +154,17 @@ std::string Serialize(const TStore& store) {
       out += "\n";
     }
   }
-  return out;
+  return out + "\n" + kStoreTrailer;
 }
 
 std::optional<TStore> Parse(const std::string& text) {
+  // A last line without its line break was cut off.
+  if (!text.empty() && text.back() != '\n') return std::nullopt;
+  if (text.rfind(kStoreHeader, 0) == 0) {
+    const size_t trailer = sizeof kStoreTrailer - 1;
+    if (text.size() < trailer || text.compare(text.size() - trailer, trailer, kStoreTrailer) != 0)
+      return std::nullopt;
+  }
   TStore store;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -286,6 +300,22 @@ class TLock {
   int fd_;
 };
 
+// Temporary files of writers that died before their rename
+// ("registry.ini." and six characters from mkstemp). Writers hold the lock,
+// so while it is held no such file belongs to a live writer.
+void RemoveStaleTempFiles(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const std::string prefix = "registry.ini.";
+  std::vector<std::string> stale;
+  while (const dirent* d = ::readdir(dir)) {
+    const std::string name = d->d_name;
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) stale.push_back(name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : stale) ::unlink((folder + "/" + name).c_str());
+}
+
 void WriteOne(const std::string& section, TValue value) {
   const std::string folder = StoreFolder();
   if (folder.empty() || !MakeFolders(folder)) return;
@@ -299,6 +329,7 @@ void WriteOne(const std::string& section, TValue value) {
     ::rename(file.c_str(), keep.c_str());
     store.clear();
   }
+  RemoveStaleTempFiles(folder);
   SetValue(store, RegistryKeyPath(section), std::move(value));
   const std::string text = Serialize(store);
 

@@ -9,6 +9,8 @@
 //   Similarity=dword:90
 //   ScanFolder=sz:"/home/ann/Pictures"
 //
+//   ; end of store
+//
 // A "dword" is a signed 32-bit decimal number; an "sz" is text in double
 // quotes in which \\, \" and \xHH (two hex digits, any byte) are escapes and
 // every other byte stands for itself; control bytes are always written as
@@ -16,11 +18,15 @@
 // and value names compare without regard to ASCII case. Blank lines and
 // lines starting with ";" are ignored; any other line that does not parse
 // makes the whole file unreadable, and an unreadable store reads as empty.
+// So does a file whose last line has no line break, or one that starts with
+// the "; Tarvelle settings store" line but does not end with "; end of
+// store": both were cut short.
 //
 // Every read opens the file, takes one value and closes it. Every write
 // rewrites the file whole: the new content goes to a temporary file in the
 // same folder, is flushed to disk and renamed over the store, so a crash
-// leaves either the old or the new store, never a mix. Concurrent writers
+// leaves either the old or the new store, never a mix (a temporary file a
+// crashed writer leaves behind is removed by the next write). Concurrent writers
 // are serialised with a lock file. Writing over an unreadable store keeps
 // its old content as registry.ini.corrupt.
 

@@ -110,7 +110,9 @@ TEST_F(SettingsTest, KeepsTheVersionedKeyInAReadableFile) {
             "; Tarvelle settings store\n\n"
             "[\\Software\\Kelvane\\Tarvelle\\1.0\\Settings]\n"
             "Similarity=dword:75\n"
-            "ScanFolder=sz:\"/pics\"\n");
+            "ScanFolder=sz:\"/pics\"\n"
+            "\n"
+            "; end of store\n");
   // A value under another version's key is not read.
   WriteStore("[\\Software\\Kelvane\\Tarvelle\\2.0\\Settings]\nSimilarity=dword:60\n");
   EXPECT_EQ(TSettings().Similarity, 90);
