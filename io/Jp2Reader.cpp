@@ -156,6 +156,54 @@ void BuildMaps(TPlane& plane, const opj_image_t& image, int width, int height) {
   }
 }
 
+// The code stream of the data: all of a bare code stream, the contents of the
+// first top-level "jp2c" box of a JP2 file (empty when there is none).
+std::span<const uint8_t> CodeStreamOf(std::span<const uint8_t> data, bool jp2) {
+  if (!jp2) return data;
+  uint64_t pos = 0;
+  while (pos + 8 <= data.size()) {
+    uint64_t length = ImGetU32BE(data, pos);
+    const uint32_t type = ImGetU32BE(data, pos + 4);
+    uint64_t header = 8;
+    if (length == 1) {
+      if (pos + 16 > data.size()) return {};
+      length = (static_cast<uint64_t>(ImGetU32BE(data, pos + 8)) << 32) | ImGetU32BE(data, pos + 12);
+      header = 16;
+    } else if (length == 0) {
+      length = data.size() - pos;
+    }
+    if (length < header) return {};
+    if (type == 0x6A703263) {  // "jp2c"
+      const uint64_t end = std::min<uint64_t>(data.size(), pos + length);
+      return data.subspan(static_cast<size_t>(pos + header), static_cast<size_t>(end - pos - header));
+    }
+    if (length > data.size() - pos) return {};
+    pos += length;
+  }
+  return {};
+}
+
+// The image and tile sizes, read before the decoder sees them. The decoder
+// sets up every tile and component as soon as it reads the header, so a few
+// bytes that divide an image into tens of thousands of tiles cost it hundreds
+// of megabytes and minutes. Every tile of a complete file takes at least a
+// tile-part header and its start-of-data marker (14 bytes): a header that
+// announces more tiles than the file could hold, or more components than are
+// ever decoded, is refused.
+bool HeaderPlausible(std::span<const uint8_t> data, bool jp2) {
+  const std::span<const uint8_t> cs = CodeStreamOf(data, jp2);
+  if (cs.size() < 40 || ImGetU16BE(cs, 0) != 0xFF4F || ImGetU16BE(cs, 2) != 0xFF51) return false;
+  const uint64_t xsiz = ImGetU32BE(cs, 8), ysiz = ImGetU32BE(cs, 12);
+  const uint64_t xtsiz = ImGetU32BE(cs, 24), ytsiz = ImGetU32BE(cs, 28);
+  const uint64_t xtosiz = ImGetU32BE(cs, 32), ytosiz = ImGetU32BE(cs, 36);
+  const uint32_t components = cs.size() >= 42 ? ImGetU16BE(cs, 40) : 0;
+  if (xtsiz == 0 || ytsiz == 0 || xtosiz >= xsiz || ytosiz >= ysiz) return false;
+  if (components == 0 || components > kMaxComponents) return false;
+  const uint64_t tiles = ((xsiz - xtosiz + xtsiz - 1) / xtsiz) * ((ysiz - ytosiz + ytsiz - 1) / ytsiz);
+  constexpr uint64_t kTileBytes = 14;
+  return tiles <= std::max<uint64_t>(1, cs.size() / kTileBytes);
+}
+
 inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 void ReadJpeg2000(TImStream& stream, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progress) {
@@ -165,6 +213,10 @@ void ReadJpeg2000(TImStream& stream, TImBitmap& bitmap, TIOParams& p, TLoadProgr
     return;
   }
   TSource source{stream.Rest(), 0};
+  if (!HeaderPlausible(source.Data, jp2)) {
+    progress.Abort();
+    return;
+  }
   TDecoded d;
   d.Codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
   d.Stream = opj_stream_create(65536, OPJ_TRUE);

@@ -236,7 +236,7 @@ TEST(HostileFolder, ScanFinishesFindsTheDuplicatesAndChangesNothing) {
   if (!root) expectUnreadable.push_back("locked.ppm");
   for (const std::string& rel : expectUnreadable)
     EXPECT_NE(unreadable.find(JsonPath(tree.Path(rel))), std::string::npos) << rel << " not reported\n" << json;
-  for (const std::string& rel : {"a.ppm", "b.tga", "c.ppm", "copies/a-large.ppm"})
+  for (const char* rel : {"a.ppm", "b.tga", "c.ppm", "copies/a-large.ppm"})
     EXPECT_EQ(unreadable.find(JsonPath(tree.Path(rel))), std::string::npos) << rel << "\n" << json;
   EXPECT_EQ(json.find(JsonPath(tree.Path("pipe.ppm"))), std::string::npos);
   EXPECT_EQ(json.find(JsonPath(tree.Path("folder.ppm"))), std::string::npos);
