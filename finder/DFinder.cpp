@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
+#include "finder/WorkerPool.h"
 #include "image/ImageProc.h"
 #include "io/ImageIO.h"
 
@@ -36,6 +38,12 @@ std::string Format(const char* format, int a, int b) {
 }
 
 }  // namespace
+
+std::string TDFinder::FingerprintText(const std::string& fileName, int i, int n) {
+  return Format("Retreiving image information for: %s (%d / %d)", BaseName(fileName), i + 1, n);
+}
+
+std::string TDFinder::CompareText(int i, int n) { return Format("Comparing images... (%d / %d)", i + 1, n); }
 
 void TDFinder::Progress(const std::string& text, int position, int maximum) {
   if (OnFindProgress) OnFindProgress(this, text, position, maximum);
@@ -79,12 +87,34 @@ void TDFinder::FingerprintFile(TImageIO& io, TImageProc& proc, const std::string
 void TDFinder::FindDuplicates(const std::vector<std::string>& fileNames, int threshold) {
   StopRequested = false;
   Stopped = false;
+  FingerprintSeconds = CompareSeconds = 0.0;
+  FullComparisons = 0;
   Images.clear();
   FileNames.clear();
   Unreadable.clear();
   if (fileNames.size() < 2) return;
   FileNames = fileNames;
   const int n = static_cast<int>(FileNames.size());
+
+  const auto start = std::chrono::steady_clock::now();
+  auto secondsSince = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+  };
+
+  if (Engine == TFinderEngine::Fast) {
+    const bool complete = FingerprintFast(Threads);
+    FingerprintSeconds = secondsSince(start);
+    if (!complete) {
+      Stopped = true;
+      return;
+    }
+    const auto compareStart = std::chrono::steady_clock::now();
+    TWorkerPool pool(Threads);
+    Stopped = !GroupRecordsFast(pool, threshold);
+    CompareSeconds = secondsSince(compareStart);
+    StopRequested = false;
+    return;
+  }
 
   // The working image: one full-size image at a time, loaded and stretched
   // in place. No undo copies are taken.
@@ -96,10 +126,10 @@ void TDFinder::FindDuplicates(const std::vector<std::string>& fileNames, int thr
   proc.SetAttachedBitmap(&work);
 
   for (int i = 0; i < n; ++i) {
-    Progress(Format("Retreiving image information for: %s (%d / %d)", BaseName(FileNames[i]), i + 1, n),
-             i + 1, n);
+    Progress(FingerprintText(FileNames[i], i, n), i + 1, n);
     if (TakeStopRequest()) {
       Stopped = true;
+      FingerprintSeconds = secondsSince(start);
       return;
     }
     auto record = std::make_unique<TDImage>(i);
@@ -110,7 +140,10 @@ void TDFinder::FindDuplicates(const std::vector<std::string>& fileNames, int thr
   io.reset();
   // The grouping compares thumbnails only; the last full-size image is not needed.
   work.FreeImage();
+  FingerprintSeconds = secondsSince(start);
+  const auto compareStart = std::chrono::steady_clock::now();
   Stopped = !GroupRecords(proc, work, threshold);
+  CompareSeconds = secondsSince(compareStart);
   StopRequested = false;
 }
 
@@ -120,7 +153,7 @@ bool TDFinder::GroupRecords(TImageProc& proc, TImBitmap& work, int threshold) {
   std::vector<int32_t> matched;
   auto isMatched = [&](int k) { return std::find(matched.begin(), matched.end(), k) != matched.end(); };
   for (int i = 0; i < n; ++i) {
-    Progress(Format("Comparing images... (%d / %d)", i + 1, n), i + 1, n);
+    Progress(CompareText(i, n), i + 1, n);
     if (isMatched(i)) continue;
     TDImage& head = *Images[i];
     const bool headReadable = !head.Unreadable;
@@ -131,6 +164,7 @@ bool TDFinder::GroupRecords(TImageProc& proc, TImBitmap& work, int threshold) {
       TDImage& other = *Images[j];
       if (other.Unreadable) continue;
       const double s = proc.ComputeSimilarity(other.Bitmap);
+      ++FullComparisons;
       if (SimilarityPasses(s, threshold)) {
         head.AddDuplicate(j);
         other.Similarity = s;

@@ -12,6 +12,13 @@
 // The two phases are separate steps (FingerprintFile, GroupRecords) so that
 // another engine can produce the same records by other means and share the
 // grouping rule; SimilarityPasses is the one comparison rule.
+//
+// Two engines produce the records and groups: the reference engine does
+// exactly the steps above, one file and one pair after the other; the fast
+// engine decodes on all cores and compares gray thumbnails by their integer
+// difference sums with lower bounds that rule out most pairs unseen. Both
+// give the same records, groups, similarities, progress reports and stop
+// behaviour.
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +30,7 @@
 
 class TImageIO;
 class TImageProc;
+class TWorkerPool;
 
 // Progress callback: sender (the finder), message text, position, maximum.
 using TFindProgressEvent =
@@ -39,6 +47,8 @@ int64_t FileSize(const std::string& fileName);
 inline bool SimilarityPasses(double similarity, int threshold) {
   return !(static_cast<double>(threshold) / 100.0 > similarity);
 }
+
+enum class TFinderEngine { Reference, Fast };
 
 class TDFinder {
  public:
@@ -65,8 +75,19 @@ class TDFinder {
   bool StopRequested = false;
   // The last run was ended early by a stop request.
   bool Stopped = false;
-  // Makes the loader that reads the files; a plain TImageIO when empty.
+  // Makes the loader that reads the files; a plain TImageIO when empty. The
+  // fast engine makes one loader per thread, so the loaders it makes must
+  // not share state that a load changes.
   std::function<std::unique_ptr<TImageIO>()> LoaderFactory;
+  TFinderEngine Engine = TFinderEngine::Fast;
+  // Threads of the fast engine; 0 uses every core.
+  int Threads = 0;
+
+  // Figures of the last run: seconds spent in each phase and the number of
+  // pairs whose thumbnails were compared pixel by pixel.
+  double FingerprintSeconds = 0.0;
+  double CompareSeconds = 0.0;
+  int64_t FullComparisons = 0;
 
   // Fingerprinting step: loads fileName through io into its target (the
   // bitmap proc also works on) and fills the record: dimensions as read, file
@@ -82,6 +103,16 @@ class TDFinder {
   // attached to; it receives each head's thumbnail. Returns false when a stop
   // request ended it.
   virtual bool GroupRecords(TImageProc& proc, TImBitmap& work, int threshold);
+  // The fast engine's grouping step: the same groups and similarities as
+  // GroupRecords, the same progress calls and stop points.
+  bool GroupRecordsFast(TWorkerPool& pool, int threshold);
+  // The fast engine's fingerprinting step: the records of FingerprintFile,
+  // made on several threads ahead of the progress loop, which hands them
+  // over in index order. Returns false when a stop request ended it.
+  bool FingerprintFast(int threads);
+  // Progress texts of the two phases for position i (0-based) of n.
+  static std::string FingerprintText(const std::string& fileName, int i, int n);
+  static std::string CompareText(int i, int n);
   void Progress(const std::string& text, int position, int maximum);
   // Tests and clears StopRequested.
   bool TakeStopRequest();
