@@ -4,6 +4,7 @@
 // photo-like sets, with one thread and with several.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -280,6 +281,12 @@ TEST_F(EngineTest, GeneratedPhotoSetsGroupAsTheReferenceDoes) {
     Add(p);
   }
   ExpectSameOutcomes({50, 60, 70, 75, 80, 85, 88, 90, 92, 95, 97, 99, 100});
+  // The near copies form groups at 90 while the other pictures stay apart.
+  const TOutcome at90 = Run(TFinderEngine::Fast, 2, 90);
+  const auto heads = std::count_if(at90.Records.begin(), at90.Records.end(),
+                                   [](const std::string& r) { return r.find(" has") != std::string::npos; });
+  EXPECT_GT(heads, 3);
+  EXPECT_LT(heads, 30);
 }
 
 TEST_F(EngineTest, ProgressAndStopPointsAreTheReferenceOnes) {
