@@ -7,12 +7,12 @@
 // tarvelle-cli scan does; the program prints the seconds of each phase, the
 // pairs compared pixel by pixel, the ratios of the two engines and whether
 // their results are identical.
-#include <jpeglib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "bench/SyntheticImages.h"
 #include "finder/DFinder.h"

@@ -19,8 +19,38 @@
 #include "finder/WorkerPool.h"
 #include "image/ImageProc.h"
 #include "io/ImageIO.h"
+#include "io/JpegThumbnail.h"
 
 namespace {
+
+// The names LoadFromFile reads with the JPEG reader.
+bool IsJpegName(const std::string& fileName) {
+  if (fileName.size() >= 7) {
+    std::string head = fileName.substr(0, 7);
+    for (char& c : head) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (head == "http://") return false;
+  }
+  const std::string ext = ImExtractFileExt(fileName);
+  return ext == ".jpg" || ext == ".jpeg" || ext == ".jpe";
+}
+
+// A JPEG file's record made from the sampled rows alone. False when the file
+// needs the full path (it is damaged, cannot be read, or the read was
+// cancelled); the record is then to be made by FingerprintFile.
+bool FingerprintJpeg(const std::string& fileName, TDImage& record, const std::atomic<bool>& cancel) {
+  TJpegThumbnailResult r;
+  try {
+    r = ReadJpegThumbnail(fileName, kThumbnailSize, kThumbnailSize, record.Bitmap, &cancel);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (!r.Done) return false;
+  record.FileSize = FileSize(fileName);
+  record.Identity = FileIdentityOf(fileName);
+  record.Width = r.Width;
+  record.Height = r.Height;
+  return true;
+}
 
 // Records a decoder may make beyond the one the loop is waiting for, per thread.
 constexpr int kAheadPerThread = 2;
@@ -62,7 +92,10 @@ bool TDFinder::FingerprintFast(int threads) {
         i = next++;
       }
       auto record = std::make_unique<TDImage>(i);
-      FingerprintFile(*io, proc, FileNames[i], *record);
+      // With the plain loader a JPEG file needs only the rows the thumbnail
+      // samples; another loader may read files in its own way.
+      if (LoaderFactory || !IsJpegName(FileNames[i]) || !FingerprintJpeg(FileNames[i], *record, cancel))
+        FingerprintFile(*io, proc, FileNames[i], *record);
       // The full-size image is not kept while the decoder waits for room.
       work.FreeImage();
       {

@@ -69,6 +69,17 @@ void ImReadAlphaRow(TImBitmap& alpha, int y, int width, uint8_t* out) {
   }
 }
 
+std::vector<int> ImNearestIndices(int srcSize, int dstSize) {
+  std::vector<int> out;
+  if (srcSize <= 0 || dstSize <= 0) return out;
+  // The ratio in extended precision rounded to double; the products with the
+  // integer index are formed in extended precision before truncation.
+  const double ratio = static_cast<double>(static_cast<long double>(srcSize) / static_cast<long double>(dstSize));
+  out.resize(static_cast<size_t>(dstSize));
+  for (int i = 0; i < dstSize; ++i) out[static_cast<size_t>(i)] = ScaledIndex(i, ratio, srcSize);
+  return out;
+}
+
 void ImResampleNearest(TImBitmap& src, TImBitmap& dst, const TImPercentFn& progress) {
   const int srcW = src.Width(), srcH = src.Height();
   const int W = dst.Width(), H = dst.Height();
@@ -76,12 +87,8 @@ void ImResampleNearest(TImBitmap& src, TImBitmap& dst, const TImPercentFn& progr
   const TImPixelFormat f = src.PixelFormat();
   // Differing formats would write pixels of one size into rows of another.
   if (dst.PixelFormat() != f || src.BitCount() == 0 || dst.BitCount() == 0) return;
-  // Ratios in extended precision rounded to double; the products with the
-  // integer index are formed in extended precision before truncation.
-  const double rx = static_cast<double>(static_cast<long double>(srcW) / static_cast<long double>(W));
-  const double ry = static_cast<double>(static_cast<long double>(srcH) / static_cast<long double>(H));
-  std::vector<int> cols(static_cast<size_t>(W));
-  for (int i = 0; i < W; ++i) cols[i] = ScaledIndex(i, rx, srcW);
+  const std::vector<int> cols = ImNearestIndices(srcW, W);
+  const std::vector<int> rows = ImNearestIndices(srcH, H);
   if (f == im8pal)
     for (int i = 0; i < dst.PaletteCount() && i < src.PaletteCount(); ++i) dst.Palette()[i] = src.Palette()[i];
   // A temp-file row stays valid only until the next request on its buffer;
@@ -90,7 +97,7 @@ void ImResampleNearest(TImBitmap& src, TImBitmap& dst, const TImPercentFn& progr
   TAccessGuard srcMode(src, 1);
   int lastRow = -1;
   for (int j = 0; j < H; ++j) {
-    const int r = ScaledIndex(j, ry, srcH);
+    const int r = rows[j];
     if (r != lastRow) {
       const uint8_t* s = src.Scanline(r);
       if (s) std::memcpy(srcRow.data(), s, srcRow.size());

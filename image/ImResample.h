@@ -7,12 +7,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "image/ImBitmap.h"
 
 // Reports a percentage; may be empty.
 using TImPercentFn = std::function<void(int percent)>;
 
+// The source index the nearest-pixel copy takes for each destination index
+// when a dimension of srcSize is stretched to dstSize (empty when either is
+// not positive).
+std::vector<int> ImNearestIndices(int srcSize, int dstSize);
 // Nearest-pixel copy of src into dst (same pixel format, W x H).
 void ImResampleNearest(TImBitmap& src, TImBitmap& dst, const TImPercentFn& progress);
 // rfFastLinear: im24bgr into im24bgr, or im8gray into im8gray (alpha channels).

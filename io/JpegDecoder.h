@@ -23,6 +23,10 @@ class TJpegRowSink {
   virtual uint8_t* RowBuffer(int y) = 0;
   // Row y is in the buffer RowBuffer(y) gave. Returning false stops ReadRows.
   virtual bool RowDone(int y) = 0;
+  // After RowBuffer(y) gave nullptr: how many rows from y on to skip in one
+  // step (at least 1). The library skips whole blocks of rows far faster in
+  // one call than row by row.
+  virtual int SkipCount(int /*y*/) { return 1; }
 };
 
 // Colour space codes reported by Header().ColorSpace (JpegColorSpace values).

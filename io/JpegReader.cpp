@@ -272,8 +272,11 @@ int GuardedReadRows(TState& s, TJpegRowSink& sink) {
     const int y = static_cast<int>(ci.output_scanline);
     uint8_t* dst = sink.RowBuffer(y);
     if (!dst) {
-      if (jpeg_skip_scanlines(&ci, 1) != 1) return 0;
-      ++s.Rows;
+      const JDIMENSION left = ci.output_height - ci.output_scanline;
+      const int want = sink.SkipCount(y);
+      const JDIMENSION count = want < 1 ? 1 : static_cast<JDIMENSION>(want) < left ? static_cast<JDIMENSION>(want) : left;
+      if (jpeg_skip_scanlines(&ci, count) != count) return 0;
+      s.Rows += static_cast<int>(count);
       continue;
     }
     JSAMPROW row = s.Direct ? dst : s.Scratch.data();
