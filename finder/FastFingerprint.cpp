@@ -1,7 +1,7 @@
 // The fast engine's fingerprinting step.
 //
 // Decoder threads take the files in index order, each with its own loader,
-// working image and processor, and leave finished records in their records.
+// working image and processor, and leave finished records in a shared table.
 // The calling thread runs the same loop as the reference engine: progress
 // call, stop test, then it takes record i, waiting for it if need be. A
 // decoder may run at most kAhead files past the record the loop last took,
@@ -115,25 +115,32 @@ bool TDFinder::FingerprintFast(int threads) {
       cancel.store(true);
     }
     tookOne.notify_all();
-    for (std::thread& t : pool) t.join();
+    for (std::thread& t : pool)
+      if (t.joinable()) t.join();
   };
-
-  for (int i = 0; i < n; ++i) {
-    Progress(FingerprintText(FileNames[i], i, n), i + 1, n);
-    if (TakeStopRequest()) {
-      finish();
-      return false;
+  // A progress handler that raises ends the run as in the reference engine;
+  // the decoders are stopped first.
+  try {
+    for (int i = 0; i < n; ++i) {
+      Progress(FingerprintText(FileNames[i], i, n), i + 1, n);
+      if (TakeStopRequest()) {
+        finish();
+        return false;
+      }
+      std::unique_ptr<TDImage> record;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        madeOne.wait(lock, [&] { return records[static_cast<size_t>(i)] != nullptr; });
+        record = std::move(records[static_cast<size_t>(i)]);
+        taken = i + 1;
+      }
+      tookOne.notify_all();
+      if (record->Unreadable) Unreadable.push_back(i);
+      Images.push_back(std::move(record));
     }
-    std::unique_ptr<TDImage> record;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      madeOne.wait(lock, [&] { return records[static_cast<size_t>(i)] != nullptr; });
-      record = std::move(records[static_cast<size_t>(i)]);
-      taken = i + 1;
-    }
-    tookOne.notify_all();
-    if (record->Unreadable) Unreadable.push_back(i);
-    Images.push_back(std::move(record));
+  } catch (...) {
+    finish();
+    throw;
   }
   finish();
   return true;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -310,6 +311,33 @@ TEST_F(EngineTest, ProgressAndStopPointsAreTheReferenceOnes) {
     const TOutcome reference = Run(TFinderEngine::Reference, 1, 90, stopAt);
     EXPECT_EQ(Run(TFinderEngine::Fast, 1, 90, stopAt), reference);
     EXPECT_EQ(Run(TFinderEngine::Fast, 2, 90, stopAt), reference);
+  }
+}
+
+TEST_F(EngineTest, AnErrorFromTheProgressHandlerReachesTheCaller) {
+  for (int k = 0; k < 8; ++k) {
+    TFakePicture p;
+    p.Paint = [](TImBitmap& b) {
+      b.Allocate(64, 64, im24bgr);
+      b.Fill(0x808080);
+    };
+    Add(p);
+  }
+  // Raised in the third fingerprint call and in the third comparison row.
+  for (int raiseAt : {3, 11}) {
+    for (TFinderEngine engine : {TFinderEngine::Reference, TFinderEngine::Fast}) {
+      SCOPED_TRACE(raiseAt);
+      TDFinder finder;
+      finder.Engine = engine;
+      finder.LoaderFactory = [this] { return std::make_unique<TPaintingIO>(pictures_); };
+      int calls = 0;
+      finder.OnFindProgress = [&](void*, const std::string&, int, int) {
+        if (++calls == raiseAt) throw std::runtime_error("handler failed");
+      };
+      EXPECT_THROW(finder.FindDuplicates(names_, 90), std::runtime_error);
+      // The records built so far stay.
+      EXPECT_EQ(finder.Images.size(), raiseAt == 3 ? 2u : 8u);
+    }
   }
 }
 
