@@ -54,14 +54,17 @@ struct TPicture {
   static TPicture FromSeed(uint64_t seed) {
     TRandom r(seed);
     TPicture p;
+    // Each end of the gradient has its own brightness, tinted; photos of
+    // different scenes differ above all in where they are light and dark.
+    const double keyFrom = 10.0 + 235.0 * r.Unit(), keyTo = 10.0 + 235.0 * r.Unit();
     for (int c = 0; c < 3; ++c) {
-      p.From[c] = 255.0 * r.Unit();
-      p.To[c] = 255.0 * r.Unit();
+      p.From[c] = std::clamp(keyFrom + 120.0 * (r.Unit() - 0.5), 0.0, 255.0);
+      p.To[c] = std::clamp(keyTo + 120.0 * (r.Unit() - 0.5), 0.0, 255.0);
     }
     const double angle = 6.283185307179586 * r.Unit();
     p.Dx = std::cos(angle);
     p.Dy = std::sin(angle);
-    const int shapes = 2 + r.Below(5);
+    const int shapes = 3 + r.Below(7);
     for (int k = 0; k < shapes; ++k) {
       TShape s;
       s.Cx = r.Unit();
@@ -72,7 +75,7 @@ struct TPicture {
       for (double& c : s.Color) c = 255.0 * r.Unit();
       p.Shapes.push_back(s);
     }
-    p.TextureAmp = 4.0 + 12.0 * r.Unit();
+    p.TextureAmp = 4.0 + 20.0 * r.Unit();
     p.TextureFreq = 20.0 + 80.0 * r.Unit();
     p.NoiseAmp = 2.0 + 6.0 * r.Unit();
     p.NoiseSeed = r.Next();
