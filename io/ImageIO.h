@@ -67,7 +67,7 @@ std::string ImExtractFileExt(const std::string& fileName);
 class TImageIO {
  public:
   TImageIO();
-  ~TImageIO();
+  virtual ~TImageIO();
   TImageIO(const TImageIO&) = delete;
   TImageIO& operator=(const TImageIO&) = delete;
 

@@ -271,8 +271,9 @@ TEST(ImageView, OutsideLoaderForgetsDestroyedView) {
 }
 
 TEST(ImageView, BufferReplacementKeepsPixelsAndReattachesComponents) {
-  SmallView f;
+  // The loader outlives the view it is subscribed to.
   TImageIO io;
+  SmallView f;
   AttachToView(io, f.view);
   SetPlainImage(*f.view, 20, 10, 7, 8, 9);
   f.view->SetLegacyBitmap(false);
