@@ -13,36 +13,14 @@
 #include <sstream>
 #include <string>
 
+#include "TempStore.h"
 #include "TempTree.h"
 #include "settings/Registry.h"
 #include "settings/SettingsUnit.h"
 
 namespace {
 
-class SettingsCrashTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old, hadSaved_ = true;
-    ::setenv("XDG_CONFIG_HOME", tree_.Root().c_str(), 1);
-  }
-  void TearDown() override {
-    if (hadSaved_) ::setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
-    else ::unsetenv("XDG_CONFIG_HOME");
-  }
-  std::string StoreText() const {
-    std::ifstream in(RegistryStoreFile(), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  void WriteStore(const std::string& text) {
-    std::ofstream(RegistryStoreFile(), std::ios::binary | std::ios::trunc) << text;
-  }
-
-  TTempTree tree_;
-  std::string saved_;
-  bool hadSaved_ = false;
-};
+class SettingsCrashTest : public TTempStoreTest {};
 
 // Settings in which no field has its default.
 TSettings Unusual(int variant) {
