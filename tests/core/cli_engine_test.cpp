@@ -13,28 +13,14 @@
 #include "TempTree.h"
 #include "bench/SyntheticImages.h"
 #include "finder/GrayCompare.h"
+#include "tests/core/CliRun.h"
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::string CliOut(const std::vector<std::string>& args, int* status = nullptr) {
-  std::string command = Quote(TARVELLE_CLI);
-  for (const std::string& a : args) command += " " + Quote(a);
-  command += " 2>/dev/null";
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = ::pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
+  const TCliRun run = RunCli(args);
+  if (status) *status = run.Status;
+  return run.Out;
 }
 
 // A 64 x 64 gray pixmap: the thumbnail is the picture itself.

@@ -8,44 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/core/CliRun.h"
 #include "tests/core/ReaderTestKit.h"
 
 using readerkit::Bytes;
 
 namespace {
 
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using TRun = TCliRun;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TRun Cli(const std::vector<std::string>& args) {
-  const std::string errFile = readerkit::TempDir() + "/cli-stderr.txt";
-  std::string command = ShellQuote(TARVELLE_CLI);
-  for (const std::string& a : args) command += " " + ShellQuote(a);
-  command += " 2>" + ShellQuote(errFile);
-  TRun run;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return run;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) run.Out.append(buf, n);
-  const int status = ::pclose(p);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.Err = ReadText(errFile);
-  return run;
-}
+TRun Cli(const std::vector<std::string>& args) { return RunCli(args, readerkit::TempDir() + "/cli-stderr.txt"); }
 
 std::string Fixture(const std::string& relative) { return std::string(TARVELLE_FIXTURES) + "/" + relative; }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "PpmFixture.h"
 #include "TempTree.h"
 #include "search/FindFile.h"
@@ -14,31 +15,9 @@
 
 namespace {
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-};
+using TRun = TCliRun;
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-TRun Cli(const std::vector<std::string>& args) {
-  std::string command = ShellQuote(TARVELLE_CLI);
-  for (const std::string& a : args) command += " " + ShellQuote(a);
-  command += " 2>/dev/null";
-  TRun run;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return run;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) run.Out.append(buf, n);
-  const int status = ::pclose(p);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+TRun Cli(const std::vector<std::string>& args) { return RunCli(args); }
 
 // The order in which the scan visits the files of a tree.
 std::vector<std::string> ScanOrder(const std::string& folder, TImageFileTypes types) {

@@ -15,28 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "PpmFixture.h"
 #include "TempTree.h"
 
 namespace {
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::string RunScanJson(const std::string& folder, int& status) {
-  const std::string command = ShellQuote(TARVELLE_CLI) + " scan --format json " + ShellQuote(folder) + " 2>/dev/null";
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = ::pclose(p);
-  status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
+  const TCliRun run = RunCli({"scan", "--format", "json", folder});
+  status = run.Status;
+  return run.Out;
 }
 
 // The scan's JSON spelling of a path: bytes 0x80 and above that are not
