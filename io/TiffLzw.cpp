@@ -106,20 +106,10 @@ struct TTiffLzwState {
     while (Fill < RowLength && !Ended && !Error) {
       int code = ReadCode();
       if (code == kClear) {
+        // The code after a Clear (runs of Clear codes are allowed) is read
+        // like the first code of a strip.
         Reset();
-        // Runs of Clear codes are allowed; bits past the data are zero, so
-        // this ends.
-        do code = ReadCode(); while (code == kClear);
-        if (code == kEnd) {
-          Ended = true;
-          break;
-        }
-        if (code >= 256) {
-          Error = true;
-          break;
-        }
-        Emit(code);
-        Prev = code;
+        Prev = -1;
         continue;
       }
       if (code == kEnd) {
@@ -127,8 +117,8 @@ struct TTiffLzwState {
         break;
       }
       if (Prev < 0) {
-        // A strip that does not begin with Clear starts from the initial
-        // table all the same.
+        // The first code of a strip, or the first after a Clear: a literal
+        // of the initial table (a strip need not begin with Clear).
         if (code >= 256) {
           Error = true;
           break;
