@@ -99,7 +99,9 @@ TEST_F(OptionsTest, NumericFieldClampsOnLeavingAndOnOk) {
     if (!c.typed.isEmpty()) {
       form.SimilaritySpinEdit->Edit()->setText(c.typed);
       // Typing passes the value on unchecked.
-      if (c.typed == "30") EXPECT_EQ(settings_.Similarity, 30);
+      if (c.typed == "30") {
+        EXPECT_EQ(settings_.Similarity, 30);
+      }
     }
     form.OKButton->click();
     EXPECT_EQ(settings_.Similarity, c.saved) << c.typed.toStdString();
