@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <QGuiApplication>
+
 #include "cli/Commands.h"
 
 std::vector<TCliCommand>& CliCommands() {
@@ -23,6 +25,19 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Metafile text needs the application's font database. The tool shows no
+  // window, so it runs on the offscreen platform whatever the environment
+  // asks for; the commands then see pictures exactly as the window does.
+  int qtArgc = 3;
+  char qtName[] = "tarvelle-cli", qtPlatform[] = "-platform", qtOffscreen[] = "offscreen";
+  char* qtArgv[] = {qtName, qtPlatform, qtOffscreen, nullptr};
+  // The platform's notes (runtime folders, fonts) mean nothing to a user of
+  // the tool and would mix with its own error output; only real failures of
+  // the toolkit are printed.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
+  });
+  QGuiApplication app(qtArgc, qtArgv);
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;

@@ -61,10 +61,22 @@ TPlayer::~TPlayer() { painter_.end(); }
 
 void TPlayer::SetupWmf(const TMetafileInfo& info) {
   emf_ = false;
+  // Device units are the pixels of the picture at its natural size; the
+  // viewport starts as the whole picture and the window as the placeable
+  // box, so a file that only sets its window is stretched over the picture.
+  int32_t natW = 0, natH = 0;
+  MetafilePixelSize(info, natW, natH);
+  if (natW <= 0) natW = image_.width();
+  if (natH <= 0) natH = image_.height();
+  deviceToOutput_ = QTransform::fromScale(double(image_.width()) / natW, double(image_.height()) / natH);
+  dc_.MapMode = 8;
   dc_.WinOrgX = info.BoxLeft;
   dc_.WinOrgY = info.BoxTop;
   dc_.WinExtX = info.BoxRight - info.BoxLeft;
   dc_.WinExtY = info.BoxBottom - info.BoxTop;
+  dc_.ViewOrgX = dc_.ViewOrgY = 0;
+  dc_.ViewExtX = natW;
+  dc_.ViewExtY = natH;
   UpdateTransform();
 }
 
@@ -93,36 +105,32 @@ double TPlayer::LogicalScale() const { return std::sqrt(std::fabs(transform_.det
 void TPlayer::UpdateTransform() {
   const double wx = dc_.WinExtX != 0 ? dc_.WinExtX : 1;
   const double wy = dc_.WinExtY != 0 ? dc_.WinExtY : 1;
-  QTransform t;
-  if (!emf_) {
-    // The window is stretched over the whole picture.
-    const double sx = image_.width() / wx, sy = image_.height() / wy;
-    t = QTransform(sx, 0, 0, sy, -dc_.WinOrgX * sx, -dc_.WinOrgY * sy);
-  } else {
-    double fx = 1, fy = 1;
-    const double vx = dc_.ViewExtX != 0 ? dc_.ViewExtX : 1;
-    const double vy = dc_.ViewExtY != 0 ? dc_.ViewExtY : 1;
-    switch (dc_.MapMode) {
-      case 2: fx = refPerMmX_ * 0.1; fy = -refPerMmY_ * 0.1; break;         // MM_LOMETRIC
-      case 3: fx = refPerMmX_ * 0.01; fy = -refPerMmY_ * 0.01; break;       // MM_HIMETRIC
-      case 4: fx = refPerMmX_ * 0.254; fy = -refPerMmY_ * 0.254; break;     // MM_LOENGLISH
-      case 5: fx = refPerMmX_ * 0.0254; fy = -refPerMmY_ * 0.0254; break;   // MM_HIENGLISH
-      case 6: fx = refPerMmX_ * 25.4 / 1440; fy = -refPerMmY_ * 25.4 / 1440; break;  // MM_TWIPS
-      case 7:  // MM_ISOTROPIC: one scale for both axes, the smaller one
-      case 8:  // MM_ANISOTROPIC
-        fx = vx / wx;
-        fy = vy / wy;
-        if (dc_.MapMode == 7) {
-          const double m = std::min(std::fabs(fx), std::fabs(fy));
-          fx = std::copysign(m, fx);
-          fy = std::copysign(m, fy);
-        }
-        break;
-      default: break;  // MM_TEXT: one unit is one device pixel
-    }
-    const QTransform page(fx, 0, 0, fy, dc_.ViewOrgX - dc_.WinOrgX * fx, dc_.ViewOrgY - dc_.WinOrgY * fy);
-    t = dc_.World * page * deviceToOutput_;
+  const double vx = dc_.ViewExtX != 0 ? dc_.ViewExtX : 1;
+  const double vy = dc_.ViewExtY != 0 ? dc_.ViewExtY : 1;
+  double fx = 1, fy = 1;
+  // A Windows metafile always maps its window onto the viewport (only the
+  // isotropic mode changes how); the fixed modes apply to enhanced metafiles.
+  const int mode = emf_ || dc_.MapMode == 7 ? dc_.MapMode : 8;
+  switch (mode) {
+    case 2: fx = refPerMmX_ * 0.1; fy = -refPerMmY_ * 0.1; break;         // MM_LOMETRIC
+    case 3: fx = refPerMmX_ * 0.01; fy = -refPerMmY_ * 0.01; break;       // MM_HIMETRIC
+    case 4: fx = refPerMmX_ * 0.254; fy = -refPerMmY_ * 0.254; break;     // MM_LOENGLISH
+    case 5: fx = refPerMmX_ * 0.0254; fy = -refPerMmY_ * 0.0254; break;   // MM_HIENGLISH
+    case 6: fx = refPerMmX_ * 25.4 / 1440; fy = -refPerMmY_ * 25.4 / 1440; break;  // MM_TWIPS
+    case 7:  // MM_ISOTROPIC: one scale for both axes, the smaller one
+    case 8:  // MM_ANISOTROPIC
+      fx = vx / wx;
+      fy = vy / wy;
+      if (mode == 7) {
+        const double m = std::min(std::fabs(fx), std::fabs(fy));
+        fx = std::copysign(m, fx);
+        fy = std::copysign(m, fy);
+      }
+      break;
+    default: break;  // MM_TEXT: one unit is one device pixel
   }
+  const QTransform page(fx, 0, 0, fy, dc_.ViewOrgX - dc_.WinOrgX * fx, dc_.ViewOrgY - dc_.WinOrgY * fy);
+  const QTransform t = dc_.World * page * deviceToOutput_;
   if (FiniteTransform(t)) transform_ = t;
 }
 

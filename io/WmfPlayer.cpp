@@ -108,7 +108,6 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
     switch (func) {
       case 0x0201: if (n >= 2) dc.BkColor = p.U32(0); break;           // SETBKCOLOR
       case 0x0102: if (n >= 1) dc.BkMode = p.U(0); break;              // SETBKMODE
-      case 0x0103: if (n >= 1) dc.MapMode = p.U(0); break;             // SETMAPMODE
       case 0x0104: if (n >= 1) dc.Rop2 = p.U(0); break;                // SETROP2
       case 0x0106: if (n >= 1) dc.PolyFillMode = p.U(0); break;        // SETPOLYFILLMODE
       case 0x0209: if (n >= 2) dc.TextColor = p.U32(0); break;         // SETTEXTCOLOR
@@ -144,11 +143,43 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
           }
         }
         break;
-      // The placeable header puts the window onto the whole picture; the
-      // viewport records are kept in the state but do not move it.
-      case 0x020D: if (n >= 2) { dc.ViewOrgY = p.S(0); dc.ViewOrgX = p.S(1); } break;
-      case 0x020E: if (n >= 2) { dc.ViewExtY = p.S(0); dc.ViewExtX = p.S(1); } break;
-      case 0x0211: if (n >= 2) { dc.ViewOrgY += p.S(0); dc.ViewOrgX += p.S(1); } break;
+      case 0x020D:                                                     // SETVIEWPORTORG
+        if (n >= 2) {
+          dc.ViewOrgY = p.S(0);
+          dc.ViewOrgX = p.S(1);
+          player.UpdateTransform();
+        }
+        break;
+      case 0x020E:                                                     // SETVIEWPORTEXT
+        if (n >= 2 && p.S(0) != 0 && p.S(1) != 0) {
+          dc.ViewExtY = p.S(0);
+          dc.ViewExtX = p.S(1);
+          player.UpdateTransform();
+        }
+        break;
+      case 0x0211:                                                     // OFFSETVIEWPORTORG
+        if (n >= 2) {
+          dc.ViewOrgY += p.S(0);
+          dc.ViewOrgX += p.S(1);
+          player.UpdateTransform();
+        }
+        break;
+      case 0x0412:                                                     // SCALEVIEWPORTEXT
+        if (n >= 4 && p.S(0) != 0 && p.S(2) != 0) {
+          const double y = dc.ViewExtY * p.S(1) / p.S(0), x = dc.ViewExtX * p.S(3) / p.S(2);
+          if (x != 0 && y != 0) {
+            dc.ViewExtX = x;
+            dc.ViewExtY = y;
+            player.UpdateTransform();
+          }
+        }
+        break;
+      case 0x0103:                                                     // SETMAPMODE
+        if (n >= 1) {
+          dc.MapMode = p.U(0);
+          player.UpdateTransform();
+        }
+        break;
       case 0x001E: player.SaveDc(); break;                             // SAVEDC
       case 0x0127: if (n >= 1) player.RestoreDc(p.S(0)); break;        // RESTOREDC
       case 0x0214: if (n >= 2) player.MoveTo(QPointF(p.S(1), p.S(0))); break;  // MOVETO

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -131,4 +133,30 @@ TEST(CliImage, HelpAndWrongArguments) {
     EXPECT_EQ(none.Out, "");
     EXPECT_NE(none.Err.find("usage:"), std::string::npos);
   }
+}
+
+// The command-line tool draws metafile text as the window does: the line of
+// text in the exported drawing has about as much ink as in the exporting
+// program's own rendering, and the tool prints no platform warnings.
+TEST(CliImage, DecodeDrawsMetafileText) {
+  const std::string out = readerkit::TempDir() + "/drawing.ppm";
+  const TRun r = Cli({"decode", Fixture("wmf/drawing.wmf"), out});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");
+  const QImage got(QString::fromStdString(out), "PPM");
+  const QImage ref(QString(TARVELLE_FIXTURES) + "/wmf/drawing_ref.png");
+  ASSERT_FALSE(got.isNull());
+  ASSERT_EQ(got.size(), ref.size());
+  auto dark = [](const QImage& img) {
+    int n = 0;
+    for (int y = 96; y < 134; ++y)
+      for (int x = 138; x < 268; ++x) {
+        const QRgb c = img.pixel(x, y);
+        n += qRed(c) < 96 && qGreen(c) < 96 && qBlue(c) < 96;
+      }
+    return n;
+  };
+  const int ink = dark(got), want = dark(ref);
+  EXPECT_GT(ink, want / 2);
+  EXPECT_LT(ink, want * 2);
 }

@@ -352,6 +352,50 @@ TEST(MetafileReader, WindowsMetafileRecords) {
   EXPECT_GT(black, 2);
 }
 
+// The viewport records place the window in device pixels of the picture's
+// natural size: a placeable box of 2880 x 1440 units at 1440 per inch is a
+// 192 x 96 picture.
+TEST(MetafileReader, WindowsMetafileViewport) {
+  Wmf m;
+  m.Rec(0x0103, {8});                                 // SETMAPMODE MM_ANISOTROPIC
+  m.Window(0, 0, 1000, 500);
+  m.Rec(0x020E, {48, 96});                            // SETVIEWPORTEXT 96 x 48
+  m.Pen(0, 5).Select(0);
+  m.Brush(0xFF0000).Select(1);
+  m.Rectangle(0, 0, 500, 250);                        // pixels 0..48, 0..24
+  m.Rec(0x020D, {48, 96});                            // SETVIEWPORTORG 96, 48
+  m.Brush(0x00FF00).Select(2);
+  m.Rectangle(0, 0, 500, 250);                        // pixels 96..144, 48..72
+  m.Rec(0x0211, {0, -96});                            // OFFSETVIEWPORTORG -96, 0
+  m.Rec(0x0412, {1, 2, 1, 2});                        // SCALEVIEWPORTEXT x2: 192 x 96
+  m.Brush(0x0000FF).Select(3);
+  m.Rectangle(0, 0, 250, 125);                        // pixels 0..48, 48..72
+  // Isotropic: the window 100 x 100 on a 192 x 48 viewport takes the smaller
+  // scale, 0.48 on both axes.
+  m.Rec(0x0103, {7});
+  m.Window(0, 0, 100, 100);
+  m.Rec(0x020D, {0, 144});                            // SETVIEWPORTORG 144, 0
+  m.Rec(0x020E, {48, 192});
+  m.Brush(0xFFFF00).Select(4);
+  m.Rectangle(0, 0, 100, 100);                        // pixels 144..192, 0..48
+  TImageIO io;
+  ASSERT_TRUE(LoadMf(io, "viewport.wmf", m.File(0, 0, 2880, 1440, 1440)));
+  TImBitmap& b = *io.Bitmap();
+  ASSERT_EQ(b.Width(), 192);
+  ASSERT_EQ(b.Height(), 96);
+  const struct {
+    const char* what;
+    int x, y;
+    uint32_t rgb;
+  } probes[] = {
+      {"viewport extent", 40, 20, 0xFF0000},   {"beyond the extent", 60, 20, kWhite},
+      {"viewport origin", 120, 60, 0x00FF00},  {"left of the origin", 90, 60, kWhite},
+      {"scaled extent", 40, 60, 0x0000FF},     {"beyond the scaled extent", 52, 60, kWhite},
+      {"isotropic", 180, 40, 0xFFFF00},        {"isotropic keeps its aspect", 180, 60, kWhite},
+  };
+  for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
+}
+
 // One enhanced metafile using the 16-bit shapes, paths, the world transform,
 // mapping modes, bitmaps and stock objects. Logical units start as the
 // picture's pixels (100 x 100).
