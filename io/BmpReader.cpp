@@ -242,7 +242,8 @@ void ReadBmpStream(TImStream& s, TImBitmap& bitmap, int64_t byteCount, TIOParams
   // and depth and compression pairs without a decoding are rejected before
   // the target is touched: a load that decodes nothing must not pass for a
   // picture.
-  if (s.Failed() || !Supported(bits, compression) || !ImSizeAllowed(width, height)) {
+  if (s.Failed() || !Supported(bits, compression) ||
+      !ImSizeDescribable(width, height, bits, s.Remaining())) {
     progress.Abort();
     return;
   }

@@ -180,7 +180,7 @@ void ReadGifStream(TImStream& s, TImBitmap& bitmap, int& frameCount, bool noMask
         if (!headerOnly) {
           // The size comes from the file: test it before allocating. Pixels
           // the data does not reach keep index 0.
-          if (!ImSizeAllowed(w, h)) {
+          if (!ImSizeDescribable(w, h, 8, s.Remaining())) {
             progress.Abort();
             break;
           }
@@ -287,7 +287,7 @@ void TImageIO::LoadFromFileGif(const std::string& fileName) {
       if (frameCount > 1) {
         // The canvas is the size of the logical screen (or of a larger
         // frame); the size comes from the file, so it is tested first.
-        if (!ImSizeAllowed(targetW, targetH)) {
+        if (!ImSizeDescribable(targetW, targetH, 8, stream.Size())) {
           Aborting = true;
           break;
         }

@@ -232,7 +232,7 @@ void ReadIconOrCursor(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgre
   // rejected before the target is touched. Cursors of 24 and 32 bits are read
   // like icons of those depths: their images are laid out the same way.
   const bool decodable = depth == 1 || depth == 4 || depth == 8 || depth == 24 || depth == 32;
-  if (s.Failed() || !decodable || !ImSizeAllowed(width, height)) {
+  if (s.Failed() || !decodable || !ImSizeDescribable(width, height, depth, s.Remaining())) {
     progress.Abort();
     return;
   }

@@ -3,6 +3,7 @@
 // in-memory copy of the file; a read past the end is a short read (the missing
 // bytes are zero) and sets the sticky Failed flag, never a read past a buffer.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -102,4 +103,20 @@ extern int64_t ImMaxPixels;
 inline bool ImSizeAllowed(int64_t width, int64_t height) {
   return width > 0 && height > 0 && width <= ImMaxPixels && height <= ImMaxPixels &&
          width * height <= ImMaxPixels;
+}
+
+// The most bytes of samples one byte of coded data is taken to describe.
+// General codings stay below it (deflate reaches 1032, LZW about 2730, the
+// run-length codings 128), so a header claiming more pixels than its file
+// could hold at that ratio is hopeless: readers refuse it before allocating,
+// as they refuse a size beyond the cap.
+constexpr int64_t ImMaxCodingRatio = 4096;
+
+// ImSizeAllowed, and the samples (bitsPerPixel each pixel) fit in dataBytes
+// bytes of coded data at ImMaxCodingRatio. A truncated file still passes
+// unless almost all of it is missing.
+inline bool ImSizeDescribable(int64_t width, int64_t height, int64_t bitsPerPixel, int64_t dataBytes) {
+  if (!ImSizeAllowed(width, height)) return false;
+  const int64_t sampleBytes = (width * height / 8) * std::max<int64_t>(bitsPerPixel, 1);
+  return sampleBytes / ImMaxCodingRatio <= std::max<int64_t>(dataBytes, 0);
 }

@@ -241,7 +241,8 @@ void ReadJpeg2000(TImStream& stream, TImBitmap& bitmap, TIOParams& p, TLoadProgr
   // The size is checked before the decoder allocates any sample plane.
   const int64_t areaW = static_cast<int64_t>(d.Image->x1) - d.Image->x0;
   const int64_t areaH = static_cast<int64_t>(d.Image->y1) - d.Image->y0;
-  if (d.Image->numcomps == 0 || d.Image->numcomps > kMaxComponents || !ImSizeAllowed(areaW, areaH) ||
+  if (d.Image->numcomps == 0 || d.Image->numcomps > kMaxComponents ||
+      !ImSizeDescribable(areaW, areaH, int64_t(8) * d.Image->numcomps, static_cast<int64_t>(source.Data.size())) ||
       !opj_decode(d.Codec, d.Stream, d.Image) || !opj_end_decompress(d.Codec, d.Stream)) {
     progress.Abort();
     return;

@@ -363,7 +363,9 @@ bool TJpegDecoder::Start(const TJpegStartOptions& options) {
   TState& s = *s_;
   if (!s.HeaderRead) return false;
   jpeg_decompress_struct& ci = s.Info;
-  if (!ImSizeAllowed(ci.image_width, ci.image_height)) {
+  // The scan data left after the header must be able to describe the image.
+  const int64_t dataBytes = s.Stream->Remaining() + static_cast<int64_t>(s.Src.Pub.bytes_in_buffer);
+  if (!ImSizeDescribable(ci.image_width, ci.image_height, int64_t(8) * ci.num_components, dataBytes)) {
     s.Err.Failed = true;
     if (s.Err.Aborting) *s.Err.Aborting = true;
     s.ErrorText = "Image too large";

@@ -51,7 +51,7 @@ TPlayer::TPlayer(QImage& image) : image_(image), painter_(&image) {
   painter_.setRenderHint(QPainter::TextAntialiasing, false);
   painter_.setRenderHint(QPainter::SmoothPixmapTransform, false);
   // Fonts need the application's font database; without a GUI application
-  // (the command-line tool, the core tests) text records are skipped.
+  // (the core tests, the fuzz targets) text records are skipped.
   fontsUsable_ = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
   dc_.Pen.Color = 0;
   dc_.Brush.Color = 0xFFFFFF;

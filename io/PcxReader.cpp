@@ -121,7 +121,8 @@ void ReadPcx(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progr
   else if (planes == 1 && bits == 4) needed = (width + 1) / 2;
   else if ((planes == 1 || planes == 4) && bits == 1) needed = (width + 7) / 8;
   else if (planes == 3 && bits == 8) needed = width;
-  if (needed == 0 || !ImSizeAllowed(width, height) || bytesPerLine < needed) {
+  if (needed == 0 || !ImSizeDescribable(width, height, int64_t(bits) * planes, s.Remaining()) ||
+      bytesPerLine < needed) {
     progress.Abort();
     return;
   }

@@ -106,7 +106,8 @@ void ReadPxm(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& progr
   const bool color = magic == "P3" || magic == "P6";
   // A maximum of 0 leaves no sample range to scale by: the file is refused,
   // like one without a valid magic.
-  if ((!bilevel && !gray && !color) || maximum <= 0 || !ImSizeAllowed(width, height)) {
+  if ((!bilevel && !gray && !color) || maximum <= 0 ||
+      !ImSizeDescribable(width, height, bilevel ? 1 : color ? 24 : 8, s.Remaining())) {
     progress.Abort();
     return;
   }

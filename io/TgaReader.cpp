@@ -234,7 +234,7 @@ void ReadTarga(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& pro
     case 24: p.BitsPerSample = 8; p.SamplesPerPixel = 3; break;
     default: p.BitsPerSample = 8; p.SamplesPerPixel = 4; break;
   }
-  if (!ImSizeAllowed(width, height)) {
+  if (!ImSizeDescribable(width, height, depth, s.Remaining())) {
     progress.Abort();
     return;
   }

@@ -819,9 +819,16 @@ void ReadTiffStream(TImBitmap& target, TImStream& stream, int& pageCount, bool a
     progress.Abort();
     return;
   }
-  // Sizes the pixel buffers could not hold, or sample layouts no conversion
-  // reads, are refused before anything is allocated.
-  if (!ImSizeAllowed(v.ImageWidth, v.ImageLength) || v.BitsPerSample < 1 || v.BitsPerSample > 32 ||
+  // Sizes the pixel buffers could not hold or the file could not describe,
+  // and sample layouts no conversion reads, are refused before anything is
+  // allocated. A fax row takes at least one bit (a blank row of the
+  // two-dimensional codings); other codings are held to the general ratio.
+  const bool faxCoded = v.Compression >= 2 && v.Compression <= 4;
+  const bool describable =
+      faxCoded ? ImSizeAllowed(v.ImageWidth, v.ImageLength) && v.ImageLength / 8 <= stream.Size()
+               : ImSizeDescribable(v.ImageWidth, v.ImageLength, int64_t(v.BitsPerSample) * v.SamplesPerPixel,
+                                   stream.Size());
+  if (!describable || v.BitsPerSample < 1 || v.BitsPerSample > 32 ||
       v.SamplesPerPixel < 1 || v.SamplesPerPixel > 32 || v.TileWidth > 65536 || v.TileLength > 65536 ||
       RowLength(v.SamplesPerPixel, std::max(v.ImageWidth, v.TileWidth), v.BitsPerSample) > (int64_t(1) << 28)) {
     progress.Abort();

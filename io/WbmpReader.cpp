@@ -36,7 +36,7 @@ void ReadWbmp(TImStream& s, TImBitmap& bitmap, TIOParams& p, TLoadProgress& prog
   p.FreeColorMap();
   // A zero, missing or oversized dimension leaves nothing to decode; the
   // target keeps its previous image.
-  if (!ImSizeAllowed(width, height)) {
+  if (!ImSizeDescribable(width, height, 1, s.Remaining())) {
     progress.Abort();
     return;
   }

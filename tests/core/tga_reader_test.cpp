@@ -334,12 +334,13 @@ TEST(TgaReader, HostileDataStaysInsideItsBuffers) {
   EXPECT_FALSE(readerkit::Load(io, "s8.tga", Tga(3, 8, 3, 1, 0x20, {200})));
   readerkit::ExpectRgb(*io.Bitmap(), 3, 1, {0xC8C8C8, 0, 0});
 
-  // A header promising far more than the file holds reads only what exists.
-  EXPECT_FALSE(readerkit::Load(io, "big.tga", Tga(10, 24, 4000, 4000, 0x20, {0x81, 1, 2, 3})));
-  EXPECT_EQ(io.Bitmap()->Width(), 4000);
+  // A header promising more than the file holds, but no more than it could
+  // describe, reads only what exists.
+  EXPECT_FALSE(readerkit::Load(io, "big.tga", Tga(10, 24, 40, 40, 0x20, {0x81, 1, 2, 3})));
+  EXPECT_EQ(io.Bitmap()->Width(), 40);
   EXPECT_EQ(readerkit::Rgb(*io.Bitmap(), 1, 0), 0x030201u);
   EXPECT_EQ(readerkit::Rgb(*io.Bitmap(), 2, 0), 0u);
-  EXPECT_EQ(readerkit::Rgb(*io.Bitmap(), 3999, 3999), 0u);
+  EXPECT_EQ(readerkit::Rgb(*io.Bitmap(), 39, 39), 0u);
 }
 
 TEST(TgaReader, EveryPrefixLoadsWithoutCrash) {
