@@ -168,7 +168,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
   player.SetEmfTableSize(ImGetU16LE(data, 56));
   size_t pos = 0;
   std::vector<QPointF> pts;
-  while (pos <= data.size() && data.size() - pos >= 8) {
+  while (pos <= data.size() && data.size() - pos >= 8 && !player.Exhausted()) {
     const uint32_t type = ImGetU32LE(data, pos);
     const uint32_t size = ImGetU32LE(data, pos + 4);
     // Records are whole multiples of 4 bytes and lie inside the data.
@@ -252,6 +252,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
         break;
       case 18: if (r.Has(12)) dc.BkMode = static_cast<int>(r.U(8)); break;
       case 19: if (r.Has(12)) dc.PolyFillMode = static_cast<int>(r.U(8)); break;
+      case 21: if (r.Has(12)) dc.StretchMode = static_cast<int>(r.U(8)); break;  // SETSTRETCHBLTMODE
       case 20: if (r.Has(12)) dc.Rop2 = static_cast<int>(r.U(8)); break;
       case 22: if (r.Has(12)) dc.TextAlign = r.U(8); break;
       case 24: if (r.Has(12)) dc.TextColor = r.U(8); break;

@@ -44,6 +44,8 @@ QPainterPath RectPath(const QRectF& r) {
 
 }  // namespace
 
+int64_t ImMetafileMaxDrawn = int64_t(1) << 31;
+
 QColor ColorRef(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 TPlayer::TPlayer(QImage& image) : image_(image), painter_(&image) {
@@ -55,6 +57,20 @@ TPlayer::TPlayer(QImage& image) : image_(image), painter_(&image) {
   fontsUsable_ = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
   dc_.Pen.Color = 0;
   dc_.Brush.Color = 0xFFFFFF;
+  const double pixels = double(image.width()) * image.height();
+  budget_ = std::min(double(ImMetafileMaxDrawn), std::max(256 * pixels, double(int64_t(1) << 28)));
+}
+
+bool TPlayer::Spend(const QRectF& output, double extra) {
+  if (exhausted_) return false;
+  // Strokes reach a little beyond the control points; every call costs at
+  // least one pixel.
+  const double pen = std::min(std::max(dc_.Pen.Width * LogicalScale(), 1.0), 1e6);
+  const QRectF touched = output.normalized().adjusted(-pen - 1, -pen - 1, pen + 1, pen + 1)
+                             .intersected(QRectF(0, 0, image_.width(), image_.height()));
+  spent_ += 1 + std::max(0.0, extra) + (touched.isEmpty() ? 0 : touched.width() * touched.height());
+  if (spent_ > budget_) exhausted_ = true;
+  return !exhausted_;
 }
 
 TPlayer::~TPlayer() { painter_.end(); }
@@ -345,6 +361,9 @@ void TPlayer::DrawPath(const QPainterPath& path, bool fill, bool stroke) {
   if (path.isEmpty() && path.elementCount() == 0) return;
   const QRectF bounds = transform_.mapRect(path.controlPointRect());
   if (!Finite(bounds)) return;
+  // A hatched fill on an opaque background is drawn twice.
+  const int passes = (fill ? 1 + (dc_.Brush.Kind == TBrush::kHatched) : 0) + (stroke ? 1 : 0);
+  if (!Spend(bounds, (passes - 1) * bounds.width() * bounds.height() + path.elementCount())) return;
   if (!ApplyRop(dc_.Rop2)) return;
   ApplyClip();
   painter_.setTransform(transform_);
@@ -626,7 +645,7 @@ void TPlayer::AngleArc(QPointF center, double radius, double startDeg, double sw
 
 void TPlayer::SetPixel(QPointF p, uint32_t color) {
   const QPointF o = transform_.map(p);
-  if (!std::isfinite(o.x()) || !std::isfinite(o.y())) return;
+  if (!std::isfinite(o.x()) || !std::isfinite(o.y()) || !Spend(QRectF(o, QSizeF(1, 1)))) return;
   ApplyClip();
   painter_.setTransform(QTransform());
   painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -635,7 +654,8 @@ void TPlayer::SetPixel(QPointF p, uint32_t color) {
 
 void TPlayer::PatBlt(QRectF r, uint32_t rop) {
   const QPainterPath area = RectPath(r);
-  if (!Finite(transform_.mapRect(area.boundingRect()))) return;
+  const QRectF out = transform_.mapRect(area.boundingRect());
+  if (!Finite(out) || !Spend(out)) return;
   ApplyClip();
   painter_.setTransform(transform_);
   painter_.setPen(Qt::NoPen);
@@ -665,12 +685,48 @@ void TPlayer::PatBlt(QRectF r, uint32_t rop) {
   painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
+namespace {
+
+// A bitmap drawn smaller than it is, merged the way the stretch mode says:
+// BLACKONWHITE (1) ands the pixels that fall together, so dark lines on a
+// light ground survive; WHITEONBLACK (2) ors them; HALFTONE (4) averages
+// them; COLORONCOLOR (3) leaves the dropping of pixels to the drawing. An
+// axis that does not shrink is kept.
+QImage Shrunk(const QImage& part, QSizeF target, int mode) {
+  const int w = std::max(1, static_cast<int>(std::lround(std::fabs(target.width()))));
+  const int h = std::max(1, static_cast<int>(std::lround(std::fabs(target.height()))));
+  const int outW = std::min(w, part.width()), outH = std::min(h, part.height());
+  if ((outW == part.width() && outH == part.height()) || (mode != 1 && mode != 2 && mode != 4)) return part;
+  const QImage src = part.convertToFormat(QImage::Format_RGB32);
+  if (mode == 4) return src.scaled(outW, outH, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  QImage out(outW, outH, QImage::Format_RGB32);
+  if (out.isNull()) return part;
+  for (int y = 0; y < outH; ++y) {
+    const int y0 = static_cast<int>(int64_t(y) * src.height() / outH);
+    const int y1 = std::max(y0 + 1, static_cast<int>(int64_t(y + 1) * src.height() / outH));
+    QRgb* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < outW; ++x) {
+      const int x0 = static_cast<int>(int64_t(x) * src.width() / outW);
+      const int x1 = std::max(x0 + 1, static_cast<int>(int64_t(x + 1) * src.width() / outW));
+      QRgb v = mode == 1 ? 0xFFFFFFFFu : 0xFF000000u;
+      for (int sy = y0; sy < y1; ++sy) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(src.constScanLine(sy));
+        for (int sx = x0; sx < x1; ++sx) v = mode == 1 ? (v & in[sx]) : (v | in[sx]);
+      }
+      row[x] = v | 0xFF000000u;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 void TPlayer::Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop) {
   if (src.isNull()) return;
   srcRect = srcRect.normalized().intersected(QRectF(0, 0, src.width(), src.height()));
   if (srcRect.isEmpty() || dest.width() == 0 || dest.height() == 0) return;
   const QRectF out = transform_.mapRect(dest);
-  if (!Finite(out)) return;
+  if (!Finite(out) || !Spend(out, srcRect.width() * srcRect.height())) return;
   QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
   switch (rop >> 16) {
     case 0x33: mode = QPainter::RasterOp_NotSource; break;               // NOTSRCCOPY
@@ -688,6 +744,7 @@ void TPlayer::Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop)
   QImage part = src.copy(srcRect.toAlignedRect());
   const bool flipX = dest.width() < 0, flipY = dest.height() < 0;
   if (flipX || flipY) part = part.mirrored(flipX, flipY);
+  part = Shrunk(part, out.size(), dc_.StretchMode);
   painter_.setTransform(transform_);
   painter_.setCompositionMode(mode);
   painter_.drawImage(dest.normalized(), part);
@@ -745,6 +802,10 @@ void TPlayer::Text(QPointF p, const std::u16string& text, const std::vector<doub
   angle -= dc_.Font.Escapement / 10.0;
   const bool mirrored = transform_.determinant() < 0 && ux.x() < 0;
 
+  // Each unit of text covers about a square of the font's size.
+  const double inked = std::min(double(pixelSize) * pixelSize * double(text.size()),
+                                double(image_.width()) * image_.height());
+  if (!Spend(QRectF(origin, QSizeF(1, 1)), inked)) return;
   const QString str = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
   std::vector<double> advances;
   double total = 0;

@@ -67,6 +67,7 @@ struct TDcState {
   int BkMode = 2;  // OPAQUE
   uint32_t TextAlign = 0;
   int PolyFillMode = 1;  // ALTERNATE
+  int StretchMode = 1;   // BLACKONWHITE: how a shrinking blit merges pixels
   int Rop2 = 13;         // R2_COPYPEN
   bool ArcClockwise = false;
   QPointF Position;
@@ -76,6 +77,13 @@ struct TDcState {
 
 // Region combination modes (RGN_AND .. RGN_COPY).
 enum { kRgnAnd = 1, kRgnOr = 2, kRgnXor = 3, kRgnDiff = 4, kRgnCopy = 5 };
+
+// Most output pixels the drawing of one playback may touch (default 2^31).
+// A few kilobytes of records can repeat fills of a 16000-pixel picture for
+// hours; once the budget is spent the rest of the picture is not drawn. The
+// budget is also at most 256 times the picture's pixels (but never below
+// 2^28), so small pictures stop as early as large ones.
+extern int64_t ImMetafileMaxDrawn;
 
 class TPlayer {
  public:
@@ -145,6 +153,9 @@ class TPlayer {
   // Converts reference-device pixels of an enhanced metafile to output pixels.
   QPointF DeviceToOutput(QPointF p) const;
 
+  // True once the drawing budget is spent: the record loops stop.
+  bool Exhausted() const { return exhausted_; }
+
   // Paths.
   void BeginPath();
   void EndPath() { inPath_ = false; }
@@ -164,6 +175,9 @@ class TPlayer {
   void AddToPath(const QPainterPath& shape);
   QPainterPath ArcPath(TArcKind kind, QRectF box, QPointF start, QPointF end, bool& ok);
   bool ApplyRop(int rop2);  // false: draw nothing
+  // Charges a drawing that touches at most the given output rectangle (and
+  // `extra` further pixels of work); false when the budget is spent.
+  bool Spend(const QRectF& output, double extra = 0);
   TObject StockObject(uint32_t n);
 
   QImage& image_;
@@ -183,6 +197,8 @@ class TPlayer {
   QPainterPath path_;      // logical coordinates
   bool clipDirty_ = true;
   bool fontsUsable_ = false;
+  double budget_ = 0, spent_ = 0;
+  bool exhausted_ = false;
 };
 
 // Decodes a device-independent bitmap (BITMAPINFOHEADER or BITMAPCOREHEADER

@@ -30,6 +30,8 @@ struct TPngState {
   png_infop Info = nullptr;
   TImStream* Stream = nullptr;
   bool* Aborting = nullptr;
+  // Zero bytes handed out past the end of the stream.
+  size_t PastEnd = 0;
   // From IHDR.
   png_uint_32 Width = 0, Height = 0;
   int BitDepth = 0, ColorType = 0, Interlace = 0;
@@ -52,10 +54,15 @@ void PNGCBAPI WarningFn(png_structp, png_const_charp) {}
 
 // Bytes past the end of the stream read as zero and are not reported: the
 // rows the data that is there holds still decode, and libpng's own checks
-// (zlib's stream, CRCs, chunk names) then fail on the zeros.
+// (zlib's stream, CRCs, chunk names) then fail on the zeros. A chunk length
+// from the file can reach 2^31, and skipping such a chunk through zeros
+// would take seconds, so the zeros stop at a bound and the read fails.
+constexpr size_t kMaxZerosPastEnd = size_t(1) << 20;
+
 void PNGCBAPI ReadFn(png_structp png, png_bytep data, size_t length) {
   auto* s = static_cast<TPngState*>(png_get_io_ptr(png));
-  s->Stream->Read(data, length);
+  s->PastEnd += length - s->Stream->Read(data, length);
+  if (s->PastEnd > kMaxZerosPastEnd) png_error(png, "Read past the end of the file");
 }
 
 // The guarded steps. Nothing in these frames has a destructor.

@@ -93,7 +93,7 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
   const std::span<const uint8_t> data = info.Records;
   TDcState& dc = player.Dc();
   size_t pos = size_t(ImGetU16LE(data, 2)) * 2;  // header size in words
-  while (pos <= data.size() && data.size() - pos >= 6) {
+  while (pos <= data.size() && data.size() - pos >= 6 && !player.Exhausted()) {
     const uint64_t bytes = uint64_t(ImGetU32LE(data, pos)) * 2;
     const uint16_t func = ImGetU16LE(data, pos + 4);
     // A record shorter than its own header or running past the data ends
@@ -110,6 +110,7 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
       case 0x0102: if (n >= 1) dc.BkMode = p.U(0); break;              // SETBKMODE
       case 0x0104: if (n >= 1) dc.Rop2 = p.U(0); break;                // SETROP2
       case 0x0106: if (n >= 1) dc.PolyFillMode = p.U(0); break;        // SETPOLYFILLMODE
+      case 0x0107: if (n >= 1) dc.StretchMode = p.U(0); break;         // SETSTRETCHBLTMODE
       case 0x0209: if (n >= 2) dc.TextColor = p.U32(0); break;         // SETTEXTCOLOR
       case 0x012E: if (n >= 1) dc.TextAlign = p.U(0); break;           // SETTEXTALIGN
       case 0x020B:                                                     // SETWINDOWORG

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 
+#include "io/MetafilePlayer.h"
 #include "io/MetafileReader.h"
 #include "tests/core/MetafileBuilder.h"
 #include "tests/core/ReaderTestKit.h"
@@ -394,6 +395,59 @@ TEST(MetafileReader, WindowsMetafileViewport) {
       {"isotropic", 180, 40, 0xFFFF00},        {"isotropic keeps its aspect", 180, 60, kWhite},
   };
   for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
+}
+
+// A bitmap blitted smaller than it is merges its pixels by the stretch
+// mode: a one-pixel black line among white survives BLACKONWHITE, vanishes
+// under WHITEONBLACK and turns gray under HALFTONE.
+TEST(MetafileReader, ShrinkingBlitsFollowTheStretchMode) {
+  const struct {
+    int mode;
+    uint32_t first;  // the output pixel the black source pixel falls into
+  } cases[] = {{1, 0x000000}, {2, kWhite}, {4, 0xBFBFBF}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    Wmf m;
+    m.Window(0, 0, 2, 1);
+    m.Rec(0x0107, {int16_t(c.mode)});  // SETSTRETCHBLTMODE
+    const Bytes dib = mfbuild::Dib24(8, 1, {0x000000, kWhite, kWhite, kWhite, kWhite, kWhite, kWhite, kWhite});
+    Bytes sd;
+    for (uint16_t w : std::initializer_list<uint16_t>{0x0020, 0x00CC, 0, 1, 8, 0, 0, 1, 2, 0, 0}) mfbuild::Put16(sd, w);
+    sd.insert(sd.end(), dib.begin(), dib.end());
+    m.Raw(0x0F43, sd);
+    TImageIO io;
+    ASSERT_TRUE(LoadMf(io, "stretch.wmf", m.File(0, 0, 2, 1, 96)));
+    TImBitmap& b = *io.Bitmap();
+    ASSERT_EQ(b.Width(), 2);
+    const uint32_t got = Rgb(b, 0, 0);
+    EXPECT_NEAR(int(got & 0xFF), int(c.first & 0xFF), 2);
+    EXPECT_EQ((got >> 16) & 0xFF, got & 0xFF);
+    EXPECT_EQ(Rgb(b, 1, 0), kWhite);
+  }
+}
+
+// Records repeating fills of the whole picture stop drawing once the
+// playback's budget of touched pixels is spent; within the budget every
+// record is drawn.
+TEST(MetafileReader, RepeatedFillsStopAtTheDrawingBudget) {
+  Wmf m;
+  m.Window(0, 0, 10, 10);
+  m.Pen(0, 5).Select(0);
+  m.Brush(0xFF0000).Select(1);
+  for (int i = 0; i < 100; ++i) m.Rectangle(0, 0, 10, 10);
+  m.Brush(0x00FF00).Select(2);
+  m.Rectangle(0, 0, 10, 10);
+  const Bytes file = m.File(0, 0, 10, 10, 96);
+  const int64_t saved = metafile::ImMetafileMaxDrawn;
+  for (const auto& [budget, rgb] : {std::pair<int64_t, uint32_t>{saved, 0x00FF00}, {5000, 0xFF0000}}) {
+    SCOPED_TRACE(budget);
+    metafile::ImMetafileMaxDrawn = budget;
+    TImageIO io;
+    EXPECT_TRUE(LoadMf(io, "fills.wmf", file));
+    metafile::ImMetafileMaxDrawn = saved;
+    ASSERT_EQ(io.Bitmap()->Width(), 10);
+    EXPECT_EQ(Rgb(*io.Bitmap(), 5, 5), rgb);
+  }
 }
 
 // One enhanced metafile using the 16-bit shapes, paths, the world transform,
