@@ -17,6 +17,7 @@
 #include "image/ImageProc.h"
 #include "io/ImStream.h"
 #include "io/ImageIO.h"
+#include "io/MetafilePlayer.h"
 
 #ifndef TARVELLE_FUZZ_EXTENSIONS
 #error "TARVELLE_FUZZ_EXTENSIONS must name the extensions to load as"
@@ -84,6 +85,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // allocations inside it, so that what the fuzzer reports as out of memory
   // is an allocation the cap does not govern (a size field trusted blindly).
   ImMaxPixels = int64_t(1) << 22;
+  // Metafile playback stops after this many touched pixels; the default
+  // suits real pictures, a smaller one keeps each input quick.
+  metafile::ImMetafileMaxDrawn = int64_t(1) << 25;
   MakeScratch();
   return 0;
 }
