@@ -447,13 +447,45 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
                     0x00CC0020);
         break;
       }
-      case 114: {                                              // ALPHABLEND: drawn as a copy
+      case 114: case 116: {                                    // ALPHABLEND, TRANSPARENTBLT
         if (!r.Has(108)) break;
         bool bottomUp = true;
         const QImage img = RecordDib(r, 84, &bottomUp);
         if (img.isNull()) break;
         const QRectF dest(r.I(24), r.I(28), r.I(32), r.I(36));
-        player.Blit(dest, img, SourceRect(img, bottomUp, r.I(44), r.I(48), r.I(100), r.I(104)), 0x00CC0020);
+        const QRectF src = SourceRect(img, bottomUp, r.I(44), r.I(48), r.I(100), r.I(104));
+        // The blend function's constant alpha is kept; per-pixel alpha is
+        // not (the bitmap is decoded without it). A transparent blit names
+        // the colour to leave out where other blits name their operation.
+        if (type == 114)
+          player.Blit(dest, img, src, 0x00CC0020, std::nullopt, ((r.U(40) >> 16) & 0xFF) / 255.0);
+        else
+          player.Blit(dest, img, src, 0x00CC0020, r.U(40));
+        break;
+      }
+      case 118: {                                              // GRADIENTFILL
+        if (!r.Has(36)) break;
+        const uint64_t vertices = r.U(24), pieces = r.U(28);
+        const uint32_t mode = r.U(32);
+        const uint64_t pieceBytes = mode == 2 ? 12 : 8;
+        if (mode > 2 || vertices > r.Size() / 16 || pieces > r.Size() / pieceBytes ||
+            !r.Has(36 + vertices * 16 + pieces * pieceBytes))
+          break;
+        auto point = [&](uint32_t v) { return r.Point(36 + size_t(v) * 16); };
+        auto colour = [&](uint32_t v) {
+          const size_t at = 36 + size_t(v) * 16 + 8;
+          return QColor(ImGetU16LE(r.Bytes(at, 6), 0) >> 8, ImGetU16LE(r.Bytes(at, 6), 2) >> 8,
+                        ImGetU16LE(r.Bytes(at, 6), 4) >> 8);
+        };
+        for (uint64_t k = 0; k < pieces; ++k) {
+          const size_t at = 36 + size_t(vertices) * 16 + size_t(k * pieceBytes);
+          const uint32_t a = r.U(at), b = r.U(at + 4), c = mode == 2 ? r.U(at + 8) : 0;
+          if (a >= vertices || b >= vertices || c >= vertices) continue;
+          if (mode == 2)
+            player.GradientTriangle({point(a), point(b), point(c)}, {colour(a), colour(b), colour(c)});
+          else
+            player.GradientRect(QRectF(point(a), point(b)), colour(a), colour(b), mode == 1);
+        }
         break;
       }
       case 83: ExtTextOut(player, r, false); break;            // EXTTEXTOUTA

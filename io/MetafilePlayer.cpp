@@ -721,7 +721,8 @@ QImage Shrunk(const QImage& part, QSizeF target, int mode) {
 
 }  // namespace
 
-void TPlayer::Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop) {
+void TPlayer::Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop,
+                   std::optional<uint32_t> transparent, double opacity) {
   if (src.isNull()) return;
   srcRect = srcRect.normalized().intersected(QRectF(0, 0, src.width(), src.height()));
   if (srcRect.isEmpty() || dest.width() == 0 || dest.height() == 0) return;
@@ -744,11 +745,83 @@ void TPlayer::Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop)
   QImage part = src.copy(srcRect.toAlignedRect());
   const bool flipX = dest.width() < 0, flipY = dest.height() < 0;
   if (flipX || flipY) part = part.mirrored(flipX, flipY);
-  part = Shrunk(part, out.size(), dc_.StretchMode);
+  if (transparent) {
+    // The key colour is matched on the bitmap's own pixels, before any
+    // shrinking could mix it with its neighbours.
+    part = part.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = ColorRef(*transparent).rgb() & 0xFFFFFF;
+    for (int y = 0; y < part.height(); ++y) {
+      QRgb* row = reinterpret_cast<QRgb*>(part.scanLine(y));
+      for (int x = 0; x < part.width(); ++x)
+        if ((row[x] & 0xFFFFFF) == key) row[x] = 0;
+    }
+    mode = QPainter::CompositionMode_SourceOver;
+  } else {
+    part = Shrunk(part, out.size(), dc_.StretchMode);
+  }
   painter_.setTransform(transform_);
   painter_.setCompositionMode(mode);
+  painter_.setOpacity(std::clamp(opacity, 0.0, 1.0));
   painter_.drawImage(dest.normalized(), part);
+  painter_.setOpacity(1);
   painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void TPlayer::GradientRect(QRectF r, QColor c0, QColor c1, bool vertical) {
+  // The colours belong to the corners as given, whichever way round they lie.
+  QLinearGradient g(r.topLeft(), vertical ? r.bottomLeft() : r.topRight());
+  g.setColorAt(0, c0);
+  g.setColorAt(1, c1);
+  r = r.normalized();
+  const QRectF out = transform_.mapRect(r);
+  if (r.isEmpty() || !Finite(out) || !Spend(out)) return;
+  ApplyClip();
+  painter_.setTransform(transform_);
+  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter_.setPen(Qt::NoPen);
+  painter_.setBrush(g);
+  painter_.drawRect(r);
+}
+
+void TPlayer::GradientTriangle(const std::array<QPointF, 3>& p, const std::array<QColor, 3>& c) {
+  const QRectF out = transform_.mapRect(QPolygonF({p[0], p[1], p[2]}).boundingRect());
+  if (!Finite(out) || !Spend(out)) return;
+  ApplyClip();
+  painter_.setTransform(transform_);
+  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter_.setPen(Qt::NoPen);
+  // The triangle is cut into 4^depth smaller ones, each filled with the
+  // shade at its centre; the cuts stop where the pieces are a few pixels.
+  int depth = 0;
+  for (double side = std::max(out.width(), out.height()); side > 6 && depth < 5; side /= 2) ++depth;
+  auto shade = [&](double a, double b) {  // barycentric weights a, b, 1-a-b
+    const double w[3] = {a, b, 1 - a - b};
+    double rgb[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) {
+      rgb[0] += w[k] * c[size_t(k)].redF();
+      rgb[1] += w[k] * c[size_t(k)].greenF();
+      rgb[2] += w[k] * c[size_t(k)].blueF();
+    }
+    return QColor::fromRgbF(float(std::clamp(rgb[0], 0.0, 1.0)), float(std::clamp(rgb[1], 0.0, 1.0)),
+                            float(std::clamp(rgb[2], 0.0, 1.0)));
+  };
+  const int n = 1 << depth;
+  auto at = [&](int i, int j) {  // the lattice point i/n of the way to p1, j/n to p2
+    const double a = double(i) / n, b = double(j) / n;
+    return p[0] + (p[1] - p[0]) * a + (p[2] - p[0]) * b;
+  };
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; i + j < n; ++j) {
+      // Upward piece, then the downward one beside it.
+      const double ca = (i + 1.0 / 3) / n, cb = (j + 1.0 / 3) / n;
+      painter_.setBrush(shade(1 - ca - cb, ca));
+      painter_.drawPolygon(QPolygonF({at(i, j), at(i + 1, j), at(i, j + 1)}));
+      if (i + j + 1 < n) {
+        const double da = (i + 2.0 / 3) / n, db = (j + 2.0 / 3) / n;
+        painter_.setBrush(shade(1 - da - db, da));
+        painter_.drawPolygon(QPolygonF({at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}));
+      }
+    }
 }
 
 // ---------------------------------------------------------------- text

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QTransform>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -138,7 +139,15 @@ class TPlayer {
   // Fills a logical rectangle with the brush by a raster operation (PatBlt).
   void PatBlt(QRectF r, uint32_t rop);
   // Draws part of a bitmap into a logical rectangle by a raster operation.
-  void Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop);
+  // A transparent colour (a COLORREF) leaves the pixels of that colour out;
+  // an opacity below 1 blends the bitmap over what is there.
+  void Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop,
+            std::optional<uint32_t> transparent = std::nullopt, double opacity = 1);
+  // Gradient fills in logical coordinates: a rectangle shaded from c0 at its
+  // left (top when vertical) edge to c1 at the opposite one, and a triangle
+  // shaded between the colours of its corners.
+  void GradientRect(QRectF r, QColor c0, QColor c1, bool vertical);
+  void GradientTriangle(const std::array<QPointF, 3>& p, const std::array<QColor, 3>& c);
   // Draws the units of text starting at a logical point; dx are the advances
   // in logical units (may be empty).
   void Text(QPointF p, const std::u16string& text, const std::vector<double>& dx,

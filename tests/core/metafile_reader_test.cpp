@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -448,6 +449,62 @@ TEST(MetafileReader, RepeatedFillsStopAtTheDrawingBudget) {
     ASSERT_EQ(io.Bitmap()->Width(), 10);
     EXPECT_EQ(Rgb(*io.Bitmap(), 5, 5), rgb);
   }
+}
+
+// Gradient fills shade between their corners' colours, and a transparent
+// blit leaves out the pixels of its key colour (100 x 100, logical units are
+// pixels).
+TEST(MetafileReader, GradientsAndTransparentBlits) {
+  Emf m;
+  auto gradient = [&](uint32_t mode, std::vector<std::array<int32_t, 5>> vertices, std::vector<uint32_t> pieces) {
+    Bytes p(16, 0);
+    mfbuild::Put32(p, uint32_t(vertices.size()));
+    mfbuild::Put32(p, uint32_t(pieces.size() / (mode == 2 ? 3 : 2)));
+    mfbuild::Put32(p, mode);
+    for (const auto& v : vertices) {  // x, y, red, green, blue (8 bits)
+      mfbuild::Put32(p, uint32_t(v[0]));
+      mfbuild::Put32(p, uint32_t(v[1]));
+      for (int k = 2; k < 5; ++k) mfbuild::Put16(p, uint16_t(v[size_t(k)] << 8));
+      mfbuild::Put16(p, 0);
+    }
+    for (uint32_t i : pieces) mfbuild::Put32(p, i);
+    m.Raw(118, p);
+  };
+  gradient(0, {{0, 0, 0, 0, 0}, {100, 20, 255, 255, 255}}, {0, 1});                        // black to white
+  gradient(2, {{0, 30, 255, 0, 0}, {100, 30, 0, 255, 0}, {0, 100, 0, 0, 255}}, {0, 1, 2});  // red, green, blue
+  m.Select(0x80000008);  // NULL_PEN
+  m.Brush(1, 0x0000FF).Select(1);
+  m.Rectangle(60, 80, 100, 100);
+  {
+    // TRANSPARENTBLT of a 2 x 1 bitmap (red, white) onto 60,80 40 x 20,
+    // white left out.
+    const Bytes dib = mfbuild::Dib24(2, 1, {0xFF0000, 0xFFFFFF});
+    Bytes p(16, 0);
+    for (int32_t v : {60, 80, 40, 20}) mfbuild::Put32(p, uint32_t(v));
+    mfbuild::Put32(p, mfbuild::ColorRef(0xFFFFFF));
+    for (int i = 0; i < 2; ++i) mfbuild::Put32(p, 0);  // source x, y
+    for (float v : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
+      uint32_t u;
+      std::memcpy(&u, &v, 4);
+      mfbuild::Put32(p, u);
+    }
+    for (uint32_t v : {0u, 0u, 108u, 40u, 148u, uint32_t(dib.size() - 40), 2u, 1u}) mfbuild::Put32(p, v);
+    p.insert(p.end(), dib.begin(), dib.end());
+    m.Raw(116, p);
+  }
+  TImageIO io;
+  ASSERT_TRUE(LoadMf(io, "gradients.emf", m.File100()));
+  TImBitmap& b = *io.Bitmap();
+  ASSERT_EQ(b.Width(), 100);
+  auto channel = [&](int x, int y, int shift) { return int((Rgb(b, x, y) >> shift) & 0xFF); };
+  EXPECT_LT(channel(3, 10, 0), 30);                       // near the black edge
+  EXPECT_NEAR(channel(50, 10, 0), 128, 20);               // halfway
+  EXPECT_GT(channel(97, 10, 0), 225);                     // near the white edge
+  EXPECT_GT(channel(3, 33, 16), 200);                     // red corner
+  EXPECT_GT(channel(90, 33, 8), 180);                     // green corner
+  EXPECT_GT(channel(3, 92, 0), 180);                      // blue corner
+  EXPECT_EQ(Rgb(b, 70, 90), 0xFF0000u);                   // the bitmap's red half
+  EXPECT_EQ(Rgb(b, 90, 90), 0x0000FFu);                   // white left out: the blue below
 }
 
 // One enhanced metafile using the 16-bit shapes, paths, the world transform,
