@@ -7,6 +7,7 @@
 
 #include "app/MainUnit.h"
 #include "app/Utils.h"
+#include "io/MetafileReader.h"
 #include "view/PreviewFormUnit.h"
 
 namespace {
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
   // The application title; window captions stay exactly as the windows set them.
   QApplication::setApplicationName("Tarvelle 1.0");
   QApplication::setWindowIcon(QIcon(":/tarvelle/icons/tarvelle.png"));
+  // Placeable Windows metafiles are sized with the screen's logical
+  // resolution, read once at start-up.
+  if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+    const int dpi = qRound(primary->logicalDotsPerInchY());
+    if (dpi > 0) ImScreenPixelsPerInch = dpi;
+  }
 
   TMainForm mainForm;
   TPreviewForm previewForm(&mainForm);
