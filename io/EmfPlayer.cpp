@@ -107,7 +107,9 @@ std::optional<QPainterPath> RegionArea(TPlayer& player, std::span<const uint8_t>
   if (headerSize < 32 || headerSize > rgn.size() || count > (rgn.size() - headerSize) / 16) return std::nullopt;
   QPainterPath area;
   area.setFillRule(Qt::WindingFill);
-  for (uint32_t i = 0; i < count; ++i) {
+  // Combining paths of more rectangles than this costs time without
+  // changing a real picture.
+  for (uint32_t i = 0; i < std::min<uint32_t>(count, 4096); ++i) {
     const size_t at = headerSize + size_t(i) * 16;
     const QPointF a = player.DeviceToOutput(QPointF(static_cast<int32_t>(ImGetU32LE(rgn, at)),
                                                     static_cast<int32_t>(ImGetU32LE(rgn, at + 4))));
@@ -397,6 +399,17 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
       case 66: player.WidenPath(); break;
       case 68: player.AbortPath(); break;
       case 67: if (r.Has(12)) player.SelectClipPath(static_cast<int>(r.U(8))); break;
+      case 71: case 73: case 74: {                             // FILLRGN, INVERTRGN, PAINTRGN
+        const size_t dataAt = type == 71 ? 32 : 28;
+        if (!r.Has(dataAt)) break;
+        const auto area = RegionArea(player, r.Bytes(dataAt, r.U(24)));
+        if (!area) break;
+        if (type == 71)
+          player.FillArea(*area, r.U(28));
+        else
+          player.FillArea(*area, std::nullopt, type == 73);
+        break;
+      }
       case 75: {                                               // EXTSELECTCLIPRGN
         if (!r.Has(16)) break;
         const uint32_t mode = r.U(12);

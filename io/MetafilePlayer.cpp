@@ -238,8 +238,39 @@ void TPlayer::Select(uint32_t index) {
     case TObject::kPen: dc_.Pen = obj->Pen; break;
     case TObject::kBrush: dc_.Brush = obj->Brush; break;
     case TObject::kFont: dc_.Font = obj->Font; break;
+    case TObject::kRegion: CombineClip(transform_.map(obj->Region), kRgnCopy); break;
     default: break;
   }
+}
+
+std::optional<QPainterPath> TPlayer::RegionOf(uint32_t index) const {
+  if (emf_ || index >= wmfTable_.size() || wmfTable_[index].Kind != TObject::kRegion) return std::nullopt;
+  return transform_.map(wmfTable_[index].Region);
+}
+
+void TPlayer::FillArea(const QPainterPath& area, std::optional<uint32_t> brushIndex, bool invert) {
+  if (area.isEmpty() || !Finite(area.boundingRect()) || !Spend(area.boundingRect())) return;
+  const TBrush current = dc_.Brush;
+  if (brushIndex) {
+    const TDcState saved = dc_;
+    Select(*brushIndex);
+    const TBrush chosen = dc_.Brush;
+    dc_ = saved;
+    dc_.Brush = chosen;
+  }
+  ApplyClip();
+  painter_.setTransform(QTransform());
+  painter_.setPen(Qt::NoPen);
+  if (invert) {
+    painter_.setCompositionMode(QPainter::RasterOp_NotDestination);
+    painter_.setBrush(Qt::black);
+    painter_.drawPath(area);
+  } else if (dc_.Brush.Kind != TBrush::kNull) {
+    SetupBrush();
+    painter_.drawPath(area);
+  }
+  painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  dc_.Brush = current;
 }
 
 void TPlayer::Delete(uint32_t index) {

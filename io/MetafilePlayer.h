@@ -48,11 +48,12 @@ struct TFont {
 
 // One slot of an object table.
 struct TObject {
-  enum TKind { kEmpty, kPen, kBrush, kFont, kOther };
+  enum TKind { kEmpty, kPen, kBrush, kFont, kRegion, kOther };
   TKind Kind = kEmpty;
   TPen Pen;
   TBrush Brush;
   TFont Font;
+  QPainterPath Region;  // kRegion of a Windows metafile, logical coordinates
 };
 
 // The part of the device state SaveDC keeps.
@@ -114,6 +115,8 @@ class TPlayer {
   void WmfCreate(const TObject& obj);
   void EmfCreate(uint32_t index, const TObject& obj);
   void Select(uint32_t index);  // with the enhanced stock-object bit
+  // A region object of a Windows metafile as an area in output pixels.
+  std::optional<QPainterPath> RegionOf(uint32_t index) const;
   void Delete(uint32_t index);
   void SetEmfTableSize(uint32_t n) { emfTableSize_ = n; }
 
@@ -143,6 +146,9 @@ class TPlayer {
   // an opacity below 1 blends the bitmap over what is there.
   void Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop,
             std::optional<uint32_t> transparent = std::nullopt, double opacity = 1);
+  // Fills an area given in output pixels with a brush object (the current
+  // brush when none is given), or inverts what lies under it.
+  void FillArea(const QPainterPath& area, std::optional<uint32_t> brushIndex, bool invert = false);
   // Gradient fills in logical coordinates: a rectangle shaded from c0 at its
   // left (top when vertical) edge to c1 at the opposite one, and a triangle
   // shaded between the colours of its corners.

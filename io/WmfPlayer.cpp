@@ -77,6 +77,35 @@ QRectF SourceRect(const QImage& img, bool bottomUp, double x, double y, double w
   return QRectF(x, y, w, h);
 }
 
+// Rectangles kept of one region: combining paths of many more costs time
+// without changing a real picture.
+constexpr int kMaxRegionRects = 4096;
+
+// A region object: a header with the bounding box, then scans, each a band
+// of rows (top, bottom) with pairs of left and right edges. Scans that do not
+// fit the record end it; an empty region is an empty object.
+TObject ReadRegion(std::span<const uint8_t> d) {
+  TObject o;
+  o.Kind = TObject::kRegion;
+  o.Region.setFillRule(Qt::WindingFill);
+  if (d.size() < 22) return o;
+  const size_t scans = ImGetU16LE(d, 10);
+  size_t at = 22;
+  for (size_t s = 0; s < scans && d.size() - at >= 6; ++s) {
+    const size_t count = ImGetU16LE(d, at);
+    const double top = static_cast<int16_t>(ImGetU16LE(d, at + 2));
+    const double bottom = static_cast<int16_t>(ImGetU16LE(d, at + 4));
+    if (count % 2 || (d.size() - at - 6) / 2 < count + 1) break;
+    for (size_t k = 0; k < count && o.Region.elementCount() < kMaxRegionRects * 5; k += 2) {
+      const double left = static_cast<int16_t>(ImGetU16LE(d, at + 6 + 2 * k));
+      const double right = static_cast<int16_t>(ImGetU16LE(d, at + 8 + 2 * k));
+      if (right > left && bottom > top) o.Region.addRect(QRectF(left, top, right - left, bottom - top));
+    }
+    at += 6 + 2 * count + 2;
+  }
+  return o;
+}
+
 void DrawDib(TPlayer& player, std::span<const uint8_t> dib, QRectF dest, double sx, double sy, double sw,
              double sh, uint32_t rop) {
   std::span<const uint8_t> info, bits;
@@ -189,8 +218,9 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
       case 0x0416: if (n >= 4) player.IntersectClipRect(ReversedRect(p, 0)); break;
       case 0x0220: if (n >= 2) player.OffsetClip(p.S(1), p.S(0)); break;       // OFFSETCLIPRGN
       case 0x012C:                                                     // SELECTCLIPREGION
-        // Regions are not kept; selecting one resets the clip to the picture.
-        player.CombineClip(std::nullopt, kRgnCopy);
+        // A region object becomes the clip; anything else resets it to the
+        // whole picture.
+        player.CombineClip(n >= 1 ? player.RegionOf(p.U(0)) : std::nullopt, kRgnCopy);
         break;
       case 0x0817: case 0x081A: case 0x0830:                           // ARC, PIE, CHORD
         if (n >= 8) {
@@ -331,12 +361,27 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
         player.WmfCreate(o);
         break;
       }
-      case 0x00F7: case 0x06FF: {                                      // CREATEPALETTE, CREATEREGION
+      case 0x00F7: {                                                   // CREATEPALETTE
         TObject o;
         o.Kind = TObject::kOther;
         player.WmfCreate(o);
         break;
       }
+      case 0x06FF:                                                     // CREATEREGION
+        player.WmfCreate(ReadRegion(p.BytesFrom(0)));
+        break;
+      case 0x0228:                                                     // FILLREGION
+        if (n >= 2)
+          if (const auto area = player.RegionOf(p.U(0))) player.FillArea(*area, p.U(1));
+        break;
+      case 0x012B:                                                     // PAINTREGION
+        if (n >= 1)
+          if (const auto area = player.RegionOf(p.U(0))) player.FillArea(*area, std::nullopt);
+        break;
+      case 0x012A:                                                     // INVERTREGION
+        if (n >= 1)
+          if (const auto area = player.RegionOf(p.U(0))) player.FillArea(*area, std::nullopt, true);
+        break;
       case 0x0940:                                                     // DIBBITBLT
         if (noBitmap) {
           if (n >= 9) player.PatBlt(QRectF(p.S(8), p.S(7), p.S(6), p.S(5)), p.U32(0));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <tuple>
 
 #include "io/MetafilePlayer.h"
 #include "io/MetafileReader.h"
@@ -505,6 +506,52 @@ TEST(MetafileReader, GradientsAndTransparentBlits) {
   EXPECT_GT(channel(3, 92, 0), 180);                      // blue corner
   EXPECT_EQ(Rgb(b, 70, 90), 0xFF0000u);                   // the bitmap's red half
   EXPECT_EQ(Rgb(b, 90, 90), 0x0000FFu);                   // white left out: the blue below
+}
+
+// Region objects: filled with a brush object, inverted, and selected as the
+// clip, in both kinds of metafile (100 x 100, logical units are pixels).
+TEST(MetafileReader, RegionsFillInvertAndClip) {
+  // Two rectangles, 0..20 x 0..10 and 30..40 x 0..10, in one scan.
+  Bytes region;
+  for (int16_t w : {int16_t(0), int16_t(6), int16_t(0), int16_t(0), int16_t(0), int16_t(1), int16_t(0),
+                    int16_t(0), int16_t(0), int16_t(40), int16_t(10)})
+    mfbuild::Put16(region, uint16_t(w));
+  for (int16_t w : {int16_t(4), int16_t(0), int16_t(10), int16_t(0), int16_t(20), int16_t(30), int16_t(40),
+                    int16_t(4)})
+    mfbuild::Put16(region, uint16_t(w));
+  Wmf w;
+  w.Window(0, 0, 100, 100);
+  w.Pen(0, 5).Select(0);               // 0: null pen
+  w.Brush(0xFF0000).Select(1);         // 1: red
+  w.Raw(0x06FF, region);               // 2: the region
+  w.Brush(0x00FF00);                   // 3: green
+  w.Rec(0x0228, {2, 3});               // FILLREGION region 2 with brush 3
+  w.Rec(0x012A, {2});                  // INVERTREGION: magenta, painted over next
+  w.Rec(0x012C, {2});                  // SELECTCLIPREGION
+  w.Rectangle(0, 0, 100, 100);         // red, but only inside the region
+  w.Rec(0x012C, {0});                  // not a region: the clip is reset
+  w.Rectangle(50, 50, 60, 60);
+  TImageIO io;
+  ASSERT_TRUE(LoadMf(io, "regions.wmf", w.File(0, 0, 100, 100, 96)));
+  for (const auto& [x, y, rgb] : std::vector<std::tuple<int, int, uint32_t>>{
+           {10, 5, 0xFF0000}, {35, 5, 0xFF0000}, {25, 5, kWhite}, {10, 20, kWhite}, {55, 55, 0xFF0000}})
+    EXPECT_EQ(Rgb(*io.Bitmap(), x, y), rgb) << "wmf " << x << "," << y;
+
+  // The enhanced form: FILLRGN with a RGNDATA of one rectangle 10..30 x
+  // 40..60 (device units are pixels here), then INVERTRGN over it.
+  Bytes rgn;
+  for (uint32_t v : {32u, 1u, 1u, 16u, 10u, 40u, 30u, 60u, 10u, 40u, 30u, 60u}) mfbuild::Put32(rgn, v);
+  Emf e;
+  e.Brush(1, 0x0000FF);
+  Bytes fill(16, 0);
+  mfbuild::Put32(fill, uint32_t(rgn.size()));
+  mfbuild::Put32(fill, 1);
+  fill.insert(fill.end(), rgn.begin(), rgn.end());
+  e.Raw(71, fill);
+  TImageIO eio;
+  ASSERT_TRUE(LoadMf(eio, "regions.emf", e.File100()));
+  EXPECT_EQ(Rgb(*eio.Bitmap(), 20, 50), 0x0000FFu);
+  EXPECT_EQ(Rgb(*eio.Bitmap(), 35, 50), kWhite);
 }
 
 // One enhanced metafile using the 16-bit shapes, paths, the world transform,
