@@ -87,11 +87,11 @@ std::u16string Utf16(std::span<const uint8_t> bytes) {
 }
 
 // The bitmap of a blit record: BITMAPINFO and bits at offsets in the record.
-QImage RecordDib(const TRecord& r, size_t offFields, bool* bottomUp) {
+QImage RecordDib(const TRecord& r, size_t offFields, bool* bottomUp, bool withAlpha = false) {
   const std::span<const uint8_t> info = r.Bytes(r.U(offFields), r.U(offFields + 4));
   const std::span<const uint8_t> bits = r.Bytes(r.U(offFields + 8), r.U(offFields + 12));
   if (info.empty() || bits.empty()) return {};
-  return DecodeDib(info, bits, bottomUp);
+  return DecodeDib(info, bits, bottomUp, withAlpha);
 }
 
 QRectF SourceRect(const QImage& img, bool bottomUp, double x, double y, double w, double h) {
@@ -462,14 +462,16 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
       }
       case 114: case 116: {                                    // ALPHABLEND, TRANSPARENTBLT
         if (!r.Has(108)) break;
+        // The blend function: constant alpha in its third byte, per-pixel
+        // (premultiplied) alpha of a 32-bit bitmap when its fourth byte is
+        // set. A transparent blit names the colour to leave out where other
+        // blits name their operation.
+        const bool pixelAlpha = type == 114 && (r.U(40) >> 24) & 1;
         bool bottomUp = true;
-        const QImage img = RecordDib(r, 84, &bottomUp);
+        const QImage img = RecordDib(r, 84, &bottomUp, pixelAlpha);
         if (img.isNull()) break;
         const QRectF dest(r.I(24), r.I(28), r.I(32), r.I(36));
         const QRectF src = SourceRect(img, bottomUp, r.I(44), r.I(48), r.I(100), r.I(104));
-        // The blend function's constant alpha is kept; per-pixel alpha is
-        // not (the bitmap is decoded without it). A transparent blit names
-        // the colour to leave out where other blits name their operation.
         if (type == 114)
           player.Blit(dest, img, src, 0x00CC0020, std::nullopt, ((r.U(40) >> 16) & 0xFF) / 255.0);
         else

@@ -787,7 +787,7 @@ void TPlayer::Blit(QRectF dest, const QImage& src, QRectF srcRect, uint32_t rop,
         if ((row[x] & 0xFFFFFF) == key) row[x] = 0;
     }
     mode = QPainter::CompositionMode_SourceOver;
-  } else {
+  } else if (!part.hasAlphaChannel()) {
     part = Shrunk(part, out.size(), dc_.StretchMode);
   }
   painter_.setTransform(transform_);
@@ -1120,7 +1120,8 @@ QImage DecodeRle(int64_t width, int64_t height, uint32_t bitCount, const std::ve
 
 }  // namespace
 
-QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUpOut) {
+QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUpOut,
+                 bool withAlpha) {
   const uint32_t headerSize = ImGetU32LE(info, 0);
   if (info.size() < 12 || headerSize < 12 || headerSize > info.size()) return {};
   int64_t width = 0, height = 0;
@@ -1189,7 +1190,9 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, b
     return static_cast<int>(((v >> shift) & m) * 255 / m);
   };
 
-  QImage img(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+  const bool alpha = withAlpha && bitCount == 32 && compression == 0;
+  QImage img(static_cast<int>(width), static_cast<int>(height),
+             alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
   if (img.isNull()) return {};
   for (int64_t y = 0; y < height; ++y) {
     const int64_t srcRow = bottomUp ? height - 1 - y : y;
@@ -1213,10 +1216,16 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, b
         }
         case 32: {
           const uint32_t v = ImGetU32LE(row, static_cast<size_t>(4 * x));
-          if (compression == 3)
+          if (compression == 3) {
             c = qRgb(maskValue(v, masks[0]), maskValue(v, masks[1]), maskValue(v, masks[2]));
-          else
+          } else if (alpha) {
+            // A colour above its alpha is no premultiplied colour: cut it.
+            const int a = int(v >> 24);
+            c = qRgba(std::min(int((v >> 16) & 0xFF), a), std::min(int((v >> 8) & 0xFF), a),
+                      std::min(int(v & 0xFF), a), a);
+          } else {
             c = qRgb((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+          }
           break;
         }
       }

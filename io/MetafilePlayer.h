@@ -219,8 +219,11 @@ class TPlayer {
 // Decodes a device-independent bitmap (BITMAPINFOHEADER or BITMAPCOREHEADER
 // followed by the colour table) and its bits into an RGB32 image. A null image
 // when the header is not understood or the bits are shorter than it says.
-// bottomUp tells whether the rows were stored bottom row first.
-QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUp = nullptr);
+// bottomUp tells whether the rows were stored bottom row first. withAlpha
+// reads the fourth byte of 32-bit pixels as premultiplied alpha (the bitmaps
+// of alpha blends); the image is then premultiplied ARGB32.
+QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUp = nullptr,
+                 bool withAlpha = false);
 
 // Splits a packed bitmap (header, masks, colour table and bits in one block)
 // into its info part and its bits. False when the block is shorter than its

@@ -554,6 +554,54 @@ TEST(MetafileReader, RegionsFillInvertAndClip) {
   EXPECT_EQ(Rgb(*eio.Bitmap(), 35, 50), kWhite);
 }
 
+// An alpha blend of a 32-bit bitmap with per-pixel alpha mixes it into what
+// lies below, and its constant alpha fades the whole bitmap.
+TEST(MetafileReader, AlphaBlendsMixWithWhatLiesBelow) {
+  const struct {
+    uint32_t blend;           // the blend function: constant alpha, alpha format
+    uint32_t left, right;     // expected over the blue below
+  } cases[] = {
+      {0x01FF0000u, 0x80007F, 0x0000FF},  // per-pixel: half red, then clear
+      {0x00800000u, 0x80007F, 0x80007F},  // constant half over the opaque pixels
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.blend);
+    Emf m;
+    m.Select(0x80000008);  // NULL_PEN
+    m.Brush(1, 0x0000FF).Select(1);
+    m.Rectangle(0, 0, 40, 20);
+    Bytes dib;
+    for (uint32_t v : {40u, 2u, 1u}) mfbuild::Put32(dib, v);
+    mfbuild::Put16(dib, 1);
+    mfbuild::Put16(dib, 32);
+    for (int i = 0; i < 6; ++i) mfbuild::Put32(dib, 0);
+    // Per-pixel: premultiplied red at half alpha, then a clear pixel; with
+    // constant alpha both pixels are plain red.
+    const bool perPixel = c.blend >> 24;
+    mfbuild::Put32(dib, perPixel ? 0x80800000u : 0x00FF0000u);
+    mfbuild::Put32(dib, perPixel ? 0x00000000u : 0x00FF0000u);
+    Bytes p(16, 0);
+    for (int32_t v : {0, 0, 40, 20}) mfbuild::Put32(p, uint32_t(v));
+    mfbuild::Put32(p, c.blend);
+    for (int i = 0; i < 2; ++i) mfbuild::Put32(p, 0);
+    for (float v : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
+      uint32_t u;
+      std::memcpy(&u, &v, 4);
+      mfbuild::Put32(p, u);
+    }
+    for (uint32_t v : {0u, 0u, 108u, 40u, 148u, 8u, 2u, 1u}) mfbuild::Put32(p, v);
+    p.insert(p.end(), dib.begin(), dib.end());
+    m.Raw(114, p);
+    TImageIO io;
+    ASSERT_TRUE(LoadMf(io, "blend.emf", m.File100()));
+    for (const auto& [x, want] : {std::pair<int, uint32_t>{10, c.left}, {30, c.right}}) {
+      const uint32_t got = Rgb(*io.Bitmap(), x, 10);
+      for (int shift : {16, 8, 0})
+        EXPECT_NEAR(int((got >> shift) & 0xFF), int((want >> shift) & 0xFF), 3) << x << " " << std::hex << got;
+    }
+  }
+}
+
 // One enhanced metafile using the 16-bit shapes, paths, the world transform,
 // mapping modes, bitmaps and stock objects. Logical units start as the
 // picture's pixels (100 x 100).
