@@ -77,6 +77,37 @@ QRectF SourceRect(const QImage& img, bool bottomUp, double x, double y, double w
   return QRectF(x, y, w, h);
 }
 
+// The window and viewport records: an origin or extent (x, y) is set,
+// offset, or scaled by two fractions, parameters in reverse order. Extents
+// never become 0.
+enum TMapOp { kSetOrigin, kSetExtent, kOffset, kScale };
+
+void Map(TPlayer& player, const TParams& p, double& x, double& y, TMapOp op) {
+  const size_t n = p.Words();
+  switch (op) {
+    case kSetOrigin:
+    case kSetExtent:
+      if (n < 2 || (op == kSetExtent && (p.S(0) == 0 || p.S(1) == 0))) return;
+      y = p.S(0);
+      x = p.S(1);
+      break;
+    case kOffset:
+      if (n < 2) return;
+      y += p.S(0);
+      x += p.S(1);
+      break;
+    case kScale: {
+      if (n < 4 || p.S(0) == 0 || p.S(2) == 0) return;
+      const double sy = y * p.S(1) / p.S(0), sx = x * p.S(3) / p.S(2);
+      if (sx == 0 || sy == 0) return;
+      x = sx;
+      y = sy;
+      break;
+    }
+  }
+  player.UpdateTransform();
+}
+
 // Rectangles kept of one region: combining paths of many more costs time
 // without changing a real picture.
 constexpr int kMaxRegionRects = 4096;
@@ -142,68 +173,14 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
       case 0x0107: if (n >= 1) dc.StretchMode = p.U(0); break;         // SETSTRETCHBLTMODE
       case 0x0209: if (n >= 2) dc.TextColor = p.U32(0); break;         // SETTEXTCOLOR
       case 0x012E: if (n >= 1) dc.TextAlign = p.U(0); break;           // SETTEXTALIGN
-      case 0x020B:                                                     // SETWINDOWORG
-        if (n >= 2) {
-          dc.WinOrgY = p.S(0);
-          dc.WinOrgX = p.S(1);
-          player.UpdateTransform();
-        }
-        break;
-      case 0x020C:                                                     // SETWINDOWEXT
-        if (n >= 2 && p.S(0) != 0 && p.S(1) != 0) {
-          dc.WinExtY = p.S(0);
-          dc.WinExtX = p.S(1);
-          player.UpdateTransform();
-        }
-        break;
-      case 0x020F:                                                     // OFFSETWINDOWORG
-        if (n >= 2) {
-          dc.WinOrgY += p.S(0);
-          dc.WinOrgX += p.S(1);
-          player.UpdateTransform();
-        }
-        break;
-      case 0x0410:                                                     // SCALEWINDOWEXT
-        if (n >= 4 && p.S(0) != 0 && p.S(2) != 0) {
-          const double y = dc.WinExtY * p.S(1) / p.S(0), x = dc.WinExtX * p.S(3) / p.S(2);
-          if (x != 0 && y != 0) {
-            dc.WinExtX = x;
-            dc.WinExtY = y;
-            player.UpdateTransform();
-          }
-        }
-        break;
-      case 0x020D:                                                     // SETVIEWPORTORG
-        if (n >= 2) {
-          dc.ViewOrgY = p.S(0);
-          dc.ViewOrgX = p.S(1);
-          player.UpdateTransform();
-        }
-        break;
-      case 0x020E:                                                     // SETVIEWPORTEXT
-        if (n >= 2 && p.S(0) != 0 && p.S(1) != 0) {
-          dc.ViewExtY = p.S(0);
-          dc.ViewExtX = p.S(1);
-          player.UpdateTransform();
-        }
-        break;
-      case 0x0211:                                                     // OFFSETVIEWPORTORG
-        if (n >= 2) {
-          dc.ViewOrgY += p.S(0);
-          dc.ViewOrgX += p.S(1);
-          player.UpdateTransform();
-        }
-        break;
-      case 0x0412:                                                     // SCALEVIEWPORTEXT
-        if (n >= 4 && p.S(0) != 0 && p.S(2) != 0) {
-          const double y = dc.ViewExtY * p.S(1) / p.S(0), x = dc.ViewExtX * p.S(3) / p.S(2);
-          if (x != 0 && y != 0) {
-            dc.ViewExtX = x;
-            dc.ViewExtY = y;
-            player.UpdateTransform();
-          }
-        }
-        break;
+      case 0x020B: Map(player, p, dc.WinOrgX, dc.WinOrgY, kSetOrigin); break;   // SETWINDOWORG
+      case 0x020C: Map(player, p, dc.WinExtX, dc.WinExtY, kSetExtent); break;   // SETWINDOWEXT
+      case 0x020F: Map(player, p, dc.WinOrgX, dc.WinOrgY, kOffset); break;      // OFFSETWINDOWORG
+      case 0x0410: Map(player, p, dc.WinExtX, dc.WinExtY, kScale); break;       // SCALEWINDOWEXT
+      case 0x020D: Map(player, p, dc.ViewOrgX, dc.ViewOrgY, kSetOrigin); break; // SETVIEWPORTORG
+      case 0x020E: Map(player, p, dc.ViewExtX, dc.ViewExtY, kSetExtent); break; // SETVIEWPORTEXT
+      case 0x0211: Map(player, p, dc.ViewOrgX, dc.ViewOrgY, kOffset); break;    // OFFSETVIEWPORTORG
+      case 0x0412: Map(player, p, dc.ViewExtX, dc.ViewExtY, kScale); break;     // SCALEVIEWPORTEXT
       case 0x0103:                                                     // SETMAPMODE
         if (n >= 1) {
           dc.MapMode = p.U(0);

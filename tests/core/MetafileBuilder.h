@@ -3,6 +3,7 @@
 // by record, for the metafile reader tests.
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -138,6 +139,24 @@ struct Emf {
   Emf& Select(uint32_t index) { return Rec(37, {int32_t(index)}); }
   Emf& Delete(uint32_t index) { return Rec(40, {int32_t(index)}); }
   Emf& Rectangle(int l, int t, int r, int b) { return Rec(43, {l, t, r, b}); }
+  // A blit record of the stretching layout (STRETCHBLT, ALPHABLEND,
+  // TRANSPARENTBLT): the destination, the operation (or blend function, or
+  // key colour), the whole source bitmap (a 40-byte header and its bits) and
+  // an identity source transform.
+  Emf& Blit(uint32_t type, int x, int y, int w, int h, uint32_t operation, int srcW, int srcH, const Bytes& dib) {
+    Bytes p(16, 0);
+    for (int v : {x, y, w, h}) Put32(p, uint32_t(v));
+    Put32(p, operation);
+    for (int i = 0; i < 2; ++i) Put32(p, 0);  // source x, y
+    for (float v : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
+      uint32_t u;
+      std::memcpy(&u, &v, 4);
+      Put32(p, u);
+    }
+    for (uint32_t v : {0u, 0u, 108u, 40u, 148u, uint32_t(dib.size() - 40), uint32_t(srcW), uint32_t(srcH)}) Put32(p, v);
+    p.insert(p.end(), dib.begin(), dib.end());
+    return Raw(type, p);
+  }
 
   // The file: a 108-byte header with the frame (hundredths of a millimetre)
   // and the reference device, the records, and the end-of-file record.

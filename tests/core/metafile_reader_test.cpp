@@ -25,6 +25,17 @@ namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFF;
 
+// A pixel expected at a place of the picture.
+struct TProbe {
+  const char* what;
+  int x, y;
+  uint32_t rgb;
+};
+
+void ExpectProbes(TImBitmap& b, std::initializer_list<TProbe> probes) {
+  for (const TProbe& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
+}
+
 // Loads with a white background; true when the load did not abort.
 bool LoadMf(TImageIO& io, const std::string& name, const Bytes& bytes, TColor background = clWhite) {
   io.SetBackground(background);
@@ -325,11 +336,7 @@ TEST(MetafileReader, WindowsMetafileRecords) {
   TImBitmap& b = *io.Bitmap();
   ASSERT_EQ(b.Width(), 200);
   ASSERT_EQ(b.Height(), 100);
-  const struct {
-    const char* what;
-    int x, y;
-    uint32_t rgb;
-  } probes[] = {
+  ExpectProbes(b, {
       {"rectangle", 10, 10, 0xFF0000},     {"rectangle excludes right edge", 20, 10, kWhite},
       {"ellipse", 40, 20, 0x00FF00},       {"outside ellipse", 22, 38, kWhite},
       {"polygon", 95, 5, 0x0000FF},        {"polygon's other half", 65, 35, kWhite},
@@ -342,8 +349,7 @@ TEST(MetafileReader, WindowsMetafileRecords) {
       {"rle absolute run", 45, 65, 0xFF0000}, {"rle absolute black", 55, 65, 0x000000},
       {"rle run of one", 75, 65, 0xFF0000}, {"rle bottom row", 55, 75, 0xFF0000},
       {"pie", 140, 72, 0x00FFFF},          {"outside pie", 120, 90, kWhite},
-  };
-  for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
+  });
   // The hatch leaves background-coloured gaps.
   int magenta = 0, black = 0;
   for (int y = 61; y < 99; ++y) {
@@ -386,17 +392,12 @@ TEST(MetafileReader, WindowsMetafileViewport) {
   TImBitmap& b = *io.Bitmap();
   ASSERT_EQ(b.Width(), 192);
   ASSERT_EQ(b.Height(), 96);
-  const struct {
-    const char* what;
-    int x, y;
-    uint32_t rgb;
-  } probes[] = {
+  ExpectProbes(b, {
       {"viewport extent", 40, 20, 0xFF0000},   {"beyond the extent", 60, 20, kWhite},
       {"viewport origin", 120, 60, 0x00FF00},  {"left of the origin", 90, 60, kWhite},
       {"scaled extent", 40, 60, 0x0000FF},     {"beyond the scaled extent", 52, 60, kWhite},
       {"isotropic", 180, 40, 0xFFFF00},        {"isotropic keeps its aspect", 180, 60, kWhite},
-  };
-  for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
+  });
 }
 
 // A bitmap blitted smaller than it is merges its pixels by the stretch
@@ -476,23 +477,9 @@ TEST(MetafileReader, GradientsAndTransparentBlits) {
   m.Select(0x80000008);  // NULL_PEN
   m.Brush(1, 0x0000FF).Select(1);
   m.Rectangle(60, 80, 100, 100);
-  {
-    // TRANSPARENTBLT of a 2 x 1 bitmap (red, white) onto 60,80 40 x 20,
-    // white left out.
-    const Bytes dib = mfbuild::Dib24(2, 1, {0xFF0000, 0xFFFFFF});
-    Bytes p(16, 0);
-    for (int32_t v : {60, 80, 40, 20}) mfbuild::Put32(p, uint32_t(v));
-    mfbuild::Put32(p, mfbuild::ColorRef(0xFFFFFF));
-    for (int i = 0; i < 2; ++i) mfbuild::Put32(p, 0);  // source x, y
-    for (float v : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
-      uint32_t u;
-      std::memcpy(&u, &v, 4);
-      mfbuild::Put32(p, u);
-    }
-    for (uint32_t v : {0u, 0u, 108u, 40u, 148u, uint32_t(dib.size() - 40), 2u, 1u}) mfbuild::Put32(p, v);
-    p.insert(p.end(), dib.begin(), dib.end());
-    m.Raw(116, p);
-  }
+  // TRANSPARENTBLT of a 2 x 1 bitmap (red, white) onto 60,80 40 x 20, white
+  // left out.
+  m.Blit(116, 60, 80, 40, 20, mfbuild::ColorRef(0xFFFFFF), 2, 1, mfbuild::Dib24(2, 1, {0xFF0000, 0xFFFFFF}));
   TImageIO io;
   ASSERT_TRUE(LoadMf(io, "gradients.emf", m.File100()));
   TImBitmap& b = *io.Bitmap();
@@ -580,18 +567,7 @@ TEST(MetafileReader, AlphaBlendsMixWithWhatLiesBelow) {
     const bool perPixel = c.blend >> 24;
     mfbuild::Put32(dib, perPixel ? 0x80800000u : 0x00FF0000u);
     mfbuild::Put32(dib, perPixel ? 0x00000000u : 0x00FF0000u);
-    Bytes p(16, 0);
-    for (int32_t v : {0, 0, 40, 20}) mfbuild::Put32(p, uint32_t(v));
-    mfbuild::Put32(p, c.blend);
-    for (int i = 0; i < 2; ++i) mfbuild::Put32(p, 0);
-    for (float v : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f}) {
-      uint32_t u;
-      std::memcpy(&u, &v, 4);
-      mfbuild::Put32(p, u);
-    }
-    for (uint32_t v : {0u, 0u, 108u, 40u, 148u, 8u, 2u, 1u}) mfbuild::Put32(p, v);
-    p.insert(p.end(), dib.begin(), dib.end());
-    m.Raw(114, p);
+    m.Blit(114, 0, 0, 40, 20, c.blend, 2, 1, dib);
     TImageIO io;
     ASSERT_TRUE(LoadMf(io, "blend.emf", m.File100()));
     for (const auto& [x, want] : {std::pair<int, uint32_t>{10, c.left}, {30, c.right}}) {
@@ -699,11 +675,7 @@ TEST(MetafileReader, EnhancedMetafileRecords) {
   ASSERT_TRUE(LoadMf(io, "records.emf", m.File100()));
   TImBitmap& b = *io.Bitmap();
   ASSERT_EQ(b.Width(), 100);
-  const struct {
-    const char* what;
-    int x, y;
-    uint32_t rgb;
-  } probes[] = {
+  ExpectProbes(b, {
       {"polygon16", 5, 5, 0xFF0000},       {"polygon16 outside", 15, 15, kWhite},
       {"path", 40, 10, 0x00FF00},          {"path outside", 55, 10, kWhite},
       {"world transform", 75, 15, 0x0000FF}, {"world transform outside", 75, 25, kWhite},
@@ -712,8 +684,7 @@ TEST(MetafileReader, EnhancedMetafileRecords) {
       {"stretched bitmap right", 75, 40, 0x445566}, {"pattern blit", 50, 70, 0xFFFF00},
       {"ellipse", 85, 85, 0x00FFFF},       {"outside ellipse", 71, 71, kWhite},
       {"polydraw path", 4, 92, 0x00FFFF},  {"outside polydraw path", 15, 95, kWhite},
-  };
-  for (const auto& p : probes) EXPECT_EQ(Rgb(b, p.x, p.y), p.rgb) << p.what;
+  });
 }
 
 // Hostile records are skipped or end the picture; the load never crashes or
