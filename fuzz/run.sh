@@ -5,8 +5,10 @@
 #   fuzz/run.sh replay [BUILD_DIR]               run every target once over its seeds and regressions
 #   fuzz/run.sh fuzz FAMILY SECONDS [BUILD_DIR]  fuzz one family; findings go to BUILD_DIR/artifacts/FAMILY
 #
-# Seeds are the test fixtures of the family's extensions (tests/fixtures/**);
-# inputs that once crashed, hung or leaked live in fuzz/regressions/FAMILY/.
+# Seeds are the test fixtures of the family's extensions (tests/fixtures/**)
+# and, for families with few fixtures, the small synthetic files of
+# fuzz/seeds/FAMILY/ (one record kind or hostile case each); inputs that once
+# crashed, hung or leaked live in fuzz/regressions/FAMILY/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -40,6 +42,7 @@ inputs() {
     first=0
   done
   find "$root/tests/fixtures" -type f \( "${args[@]}" \) 2>/dev/null | sort
+  [ -d "$root/fuzz/seeds/$family" ] && find "$root/fuzz/seeds/$family" -type f | sort
   [ -d "$root/fuzz/regressions/$family" ] && find "$root/fuzz/regressions/$family" -type f | sort
   return 0
 }

@@ -410,6 +410,13 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
           player.FillArea(*area, std::nullopt, type == 73);
         break;
       }
+      case 72: {                                               // FRAMERGN
+        if (!r.Has(40)) break;
+        const auto area = RegionArea(player, r.Bytes(40, r.U(24)));
+        if (area)
+          player.FrameArea(*area, r.U(28), static_cast<int32_t>(r.U(32)), static_cast<int32_t>(r.U(36)));
+        break;
+      }
       case 75: {                                               // EXTSELECTCLIPRGN
         if (!r.Has(16)) break;
         const uint32_t mode = r.U(12);

@@ -273,6 +273,20 @@ void TPlayer::FillArea(const QPainterPath& area, std::optional<uint32_t> brushIn
   dc_.Brush = current;
 }
 
+void TPlayer::FrameArea(const QPainterPath& area, uint32_t brushIndex, double width, double height) {
+  if (area.isEmpty() || !Finite(area.boundingRect())) return;
+  const QPointF size = transform_.map(QPointF(width, height)) - transform_.map(QPointF(0, 0));
+  const double w = std::clamp(std::fabs(size.x()), 1.0, 1e6);
+  const double h = std::clamp(std::fabs(size.y()), 1.0, 1e6);
+  // The inside is what stays in the area when it moves by the frame's size
+  // in every direction; the frame is the rest.
+  QPainterPath inside = area;
+  for (const QPointF shift : {QPointF(w, 0), QPointF(-w, 0), QPointF(0, h), QPointF(0, -h),
+                              QPointF(w, h), QPointF(-w, h), QPointF(w, -h), QPointF(-w, -h)})
+    inside = inside.intersected(area.translated(shift));
+  FillArea(area.subtracted(inside), brushIndex);
+}
+
 void TPlayer::Delete(uint32_t index) {
   if (!emf_) {
     if (index < wmfTable_.size()) wmfTable_[index] = TObject{};

@@ -149,6 +149,9 @@ class TPlayer {
   // Fills an area given in output pixels with a brush object (the current
   // brush when none is given), or inverts what lies under it.
   void FillArea(const QPainterPath& area, std::optional<uint32_t> brushIndex, bool invert = false);
+  // Paints the border of an area (output pixels) with a brush object: the
+  // band of the given logical width and height inside its edges.
+  void FrameArea(const QPainterPath& area, uint32_t brushIndex, double width, double height);
   // Gradient fills in logical coordinates: a rectangle shaded from c0 at its
   // left (top when vertical) edge to c1 at the opposite one, and a triangle
   // shaded between the colours of its corners.

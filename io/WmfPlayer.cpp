@@ -355,6 +355,10 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
         if (n >= 1)
           if (const auto area = player.RegionOf(p.U(0))) player.FillArea(*area, std::nullopt);
         break;
+      case 0x0429:                                                     // FRAMEREGION
+        if (n >= 4)
+          if (const auto area = player.RegionOf(p.U(0))) player.FrameArea(*area, p.U(1), p.S(3), p.S(2));
+        break;
       case 0x012A:                                                     // INVERTREGION
         if (n >= 1)
           if (const auto area = player.RegionOf(p.U(0))) player.FillArea(*area, std::nullopt, true);

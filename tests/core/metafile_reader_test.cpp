@@ -535,10 +535,19 @@ TEST(MetafileReader, RegionsFillInvertAndClip) {
   mfbuild::Put32(fill, 1);
   fill.insert(fill.end(), rgn.begin(), rgn.end());
   e.Raw(71, fill);
+  // FRAMERGN: a band 3 wide and 2 high inside 50..90 x 40..60.
+  Bytes frameRgn;
+  for (uint32_t v : {32u, 1u, 1u, 16u, 50u, 40u, 90u, 60u, 50u, 40u, 90u, 60u}) mfbuild::Put32(frameRgn, v);
+  Bytes frame(16, 0);
+  for (uint32_t v : {uint32_t(frameRgn.size()), 1u, 3u, 2u}) mfbuild::Put32(frame, v);
+  frame.insert(frame.end(), frameRgn.begin(), frameRgn.end());
+  e.Raw(72, frame);
   TImageIO eio;
   ASSERT_TRUE(LoadMf(eio, "regions.emf", e.File100()));
-  EXPECT_EQ(Rgb(*eio.Bitmap(), 20, 50), 0x0000FFu);
-  EXPECT_EQ(Rgb(*eio.Bitmap(), 35, 50), kWhite);
+  for (const auto& [x, y, rgb] : std::vector<std::tuple<int, int, uint32_t>>{
+           {20, 50, 0x0000FF}, {35, 50, kWhite}, {51, 50, 0x0000FF}, {88, 50, 0x0000FF},
+           {70, 41, 0x0000FF}, {70, 59, 0x0000FF}, {54, 50, kWhite}, {70, 45, kWhite}})
+    EXPECT_EQ(Rgb(*eio.Bitmap(), x, y), rgb) << "emf " << x << "," << y;
 }
 
 // An alpha blend of a 32-bit bitmap with per-pixel alpha mixes it into what
