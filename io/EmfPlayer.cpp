@@ -86,12 +86,16 @@ std::u16string Utf16(std::span<const uint8_t> bytes) {
   return s;
 }
 
-// The bitmap of a blit record: BITMAPINFO and bits at offsets in the record.
-QImage RecordDib(const TRecord& r, size_t offFields, bool* bottomUp, bool withAlpha = false) {
+// The bitmap of a blit record: BITMAPINFO and bits at offsets in the record;
+// the colour use at usageAt is 1 (DIB_PAL_COLORS) when the colour table
+// indexes the selected palette.
+QImage RecordDib(const TPlayer& player, const TRecord& r, size_t offFields, size_t usageAt, bool* bottomUp,
+                 bool withAlpha = false) {
   const std::span<const uint8_t> info = r.Bytes(r.U(offFields), r.U(offFields + 4));
   const std::span<const uint8_t> bits = r.Bytes(r.U(offFields + 8), r.U(offFields + 12));
   if (info.empty() || bits.empty()) return {};
-  return DecodeDib(info, bits, bottomUp, withAlpha);
+  const bool indexes = r.Has(usageAt + 4) && r.U(usageAt) == 1;
+  return DecodeDib(info, bits, bottomUp, withAlpha, indexes ? &player.Palette() : nullptr);
 }
 
 QRectF SourceRect(const QImage& img, bool bottomUp, double x, double y, double w, double h) {
@@ -328,7 +332,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
           TObject o;
           o.Kind = TObject::kBrush;
           o.Brush.Kind = TBrush::kPattern;
-          o.Brush.Pattern = RecordDib(r, 16, nullptr);
+          o.Brush.Pattern = RecordDib(player, r, 16, 12, nullptr);
           if (type == 93 && !o.Brush.Pattern.isNull()) {
             // Monochrome brushes draw 0 bits in the text colour and 1 bits
             // in the background colour.
@@ -368,11 +372,19 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
           player.EmfCreate(r.U(8), o);
         }
         break;
-      case 48: case 49: case 50: case 51: case 52:             // palettes: accepted, not used
-        if (type == 49 && r.Has(12)) {
+      case 48: if (r.Has(12)) player.SelectPalette(r.U(8)); break;  // SELECTPALETTE
+      case 49:                                                 // CREATEPALETTE
+        if (r.Has(12)) {
           TObject o;
-          o.Kind = TObject::kOther;
+          o.Kind = TObject::kPalette;
+          o.Palette = ReadLogPalette(r.Bytes(12, r.Size() - 12));
           player.EmfCreate(r.U(8), o);
+        }
+        break;
+      case 50:                                                 // SETPALETTEENTRIES
+        if (r.Has(20)) {
+          // Index, first entry, count, then the entries.
+          player.SetPaletteEntries(r.U(8), r.U(12), ReadPaletteEntries(r.Bytes(20, r.Size() - 20), r.U(16)));
         }
         break;
       case 42: if (r.Has(24)) player.Ellipse(r.Rect(8)); break;
@@ -437,7 +449,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
           break;
         }
         bool bottomUp = true;
-        const QImage img = RecordDib(r, 84, &bottomUp);
+        const QImage img = RecordDib(player, r, 84, 80, &bottomUp);
         if (img.isNull()) break;
         double sw = dest.width(), sh = dest.height();
         if (type == 77 && r.Has(108)) {
@@ -451,7 +463,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
       case 81: {                                               // STRETCHDIBITS
         if (!r.Has(80)) break;
         bool bottomUp = true;
-        const QImage img = RecordDib(r, 48, &bottomUp);
+        const QImage img = RecordDib(player, r, 48, 64, &bottomUp);
         if (img.isNull()) break;
         const QRectF dest(r.I(24), r.I(28), r.I(72), r.I(76));
         player.Blit(dest, img, SourceRect(img, bottomUp, r.I(32), r.I(36), r.I(40), r.I(44)), r.U(68));
@@ -460,7 +472,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
       case 80: {                                               // SETDIBITSTODEVICE
         if (!r.Has(76)) break;
         bool bottomUp = true;
-        const QImage img = RecordDib(r, 48, &bottomUp);
+        const QImage img = RecordDib(player, r, 48, 64, &bottomUp);
         if (img.isNull()) break;
         const double w = r.I(40), h = r.I(44);
         player.Blit(QRectF(r.I(24), r.I(28), w, h), img, SourceRect(img, bottomUp, r.I(32), r.I(36), w, h),
@@ -475,7 +487,7 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
         // blits name their operation.
         const bool pixelAlpha = type == 114 && (r.U(40) >> 24) & 1;
         bool bottomUp = true;
-        const QImage img = RecordDib(r, 84, &bottomUp, pixelAlpha);
+        const QImage img = RecordDib(player, r, 84, 80, &bottomUp, pixelAlpha);
         if (img.isNull()) break;
         const QRectF dest(r.I(24), r.I(28), r.I(32), r.I(36));
         const QRectF src = SourceRect(img, bottomUp, r.I(44), r.I(48), r.I(100), r.I(104));

@@ -287,6 +287,64 @@ void TPlayer::FrameArea(const QPainterPath& area, uint32_t brushIndex, double wi
   FillArea(area.subtracted(inside), brushIndex);
 }
 
+namespace {
+
+// The 20 reserved colours of the default palette.
+const std::vector<QRgb>& DefaultPalette() {
+  static const std::vector<QRgb> colors = [] {
+    std::vector<QRgb> v;
+    for (uint32_t c : {0x000000u, 0x800000u, 0x008000u, 0x808000u, 0x000080u, 0x800080u, 0x008080u,
+                       0xC0C0C0u, 0xC0DCC0u, 0xA6CAF0u, 0xFFFBF0u, 0xA0A0A4u, 0x808080u, 0xFF0000u,
+                       0x00FF00u, 0xFFFF00u, 0x0000FFu, 0xFF00FFu, 0x00FFFFu, 0xFFFFFFu})
+      v.push_back(0xFF000000u | c);
+    return v;
+  }();
+  return colors;
+}
+
+}  // namespace
+
+std::vector<QRgb> ReadPaletteEntries(std::span<const uint8_t> entries, size_t count) {
+  std::vector<QRgb> colors;
+  count = std::min(count, entries.size() / 4);
+  for (size_t i = 0; i < count; ++i)
+    colors.push_back(qRgb(entries[4 * i], entries[4 * i + 1], entries[4 * i + 2]));
+  return colors;
+}
+
+std::vector<QRgb> ReadLogPalette(std::span<const uint8_t> logPalette) {
+  if (logPalette.size() < 4) return {};
+  return ReadPaletteEntries(logPalette.subspan(4), ImGetU16LE(logPalette, 2));
+}
+
+TObject* TPlayer::Find(uint32_t index) {
+  if (!emf_) return index < wmfTable_.size() ? &wmfTable_[index] : nullptr;
+  auto it = std::lower_bound(emfObjects_.begin(), emfObjects_.end(), index,
+                             [](const auto& e, uint32_t i) { return e.first < i; });
+  return it != emfObjects_.end() && it->first == index ? &it->second : nullptr;
+}
+
+void TPlayer::SelectPalette(uint32_t index) {
+  if (emf_ && index == 0x8000000Fu) {  // DEFAULT_PALETTE
+    dc_.Palette.reset();
+    return;
+  }
+  if (const TObject* obj = Find(index); obj && obj->Kind == TObject::kPalette) dc_.Palette = index;
+}
+
+// The selected palette as it is now (entries may have changed since it was
+// selected); the default one once it is deleted or when it is empty.
+const std::vector<QRgb>& TPlayer::Palette() const {
+  const TObject* obj = dc_.Palette ? Find(*dc_.Palette) : nullptr;
+  return obj && obj->Kind == TObject::kPalette && !obj->Palette.empty() ? obj->Palette : DefaultPalette();
+}
+
+void TPlayer::SetPaletteEntries(uint32_t index, uint32_t first, const std::vector<QRgb>& colors) {
+  TObject* obj = Find(index);
+  if (!obj || obj->Kind != TObject::kPalette) return;
+  for (size_t i = 0; i < colors.size() && first + i < obj->Palette.size(); ++i) obj->Palette[first + i] = colors[i];
+}
+
 void TPlayer::Delete(uint32_t index) {
   if (!emf_) {
     if (index < wmfTable_.size()) wmfTable_[index] = TObject{};
@@ -1135,7 +1193,7 @@ QImage DecodeRle(int64_t width, int64_t height, uint32_t bitCount, const std::ve
 }  // namespace
 
 QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUpOut,
-                 bool withAlpha) {
+                 bool withAlpha, const std::vector<QRgb>* logicalPalette) {
   const uint32_t headerSize = ImGetU32LE(info, 0);
   if (info.size() < 12 || headerSize < 12 || headerSize > info.size()) return {};
   int64_t width = 0, height = 0;
@@ -1178,10 +1236,19 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, b
     size_t n = colorsUsed ? std::min<uint32_t>(colorsUsed, 256) : (1u << bitCount);
     palette.assign(size_t(1) << bitCount, qRgb(0, 0, 0));
     n = std::min(n, palette.size());
+    if (logicalPalette) entrySize = 2;
     for (size_t i = 0; i < n; ++i) {
       const size_t at = paletteOffset + i * entrySize;
       if (at > info.size() || info.size() - at < entrySize) break;
-      palette[i] = qRgb(info[at + 2], info[at + 1], info[at]);
+      if (logicalPalette) {
+        // An index past the palette's end gives its first colour.
+        const size_t k = ImGetU16LE(info, at);
+        palette[i] = logicalPalette->empty()          ? qRgb(0, 0, 0)
+                     : k < logicalPalette->size() ? (*logicalPalette)[k]
+                                                  : logicalPalette->front();
+      } else {
+        palette[i] = qRgb(info[at + 2], info[at + 1], info[at]);
+      }
     }
   }
   if (rle) {
@@ -1250,23 +1317,24 @@ QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, b
 }
 
 bool SplitPackedDib(std::span<const uint8_t> dib, std::span<const uint8_t>& info,
-                    std::span<const uint8_t>& bits) {
+                    std::span<const uint8_t>& bits, bool paletteIndexes) {
   const uint32_t headerSize = ImGetU32LE(dib, 0);
   if (dib.size() < 12 || headerSize < 12 || headerSize > dib.size()) return false;
   uint64_t offset = headerSize;
   if (headerSize == 12) {
     const uint32_t bitCount = ImGetU16LE(dib, 10);
-    if (bitCount <= 8) offset += 3ull << bitCount;
+    if (bitCount <= 8) offset += (paletteIndexes ? 2ull : 3ull) << bitCount;
   } else {
     if (headerSize < 40) return false;
     const uint32_t bitCount = ImGetU16LE(dib, 14);
     const uint32_t compression = ImGetU32LE(dib, 16);
     const uint32_t used = ImGetU32LE(dib, 32);
     if (compression == 3 && headerSize < 52) offset += 12;
+    const uint64_t entry = paletteIndexes ? 2 : 4;
     if (used)
-      offset += 4ull * used;
+      offset += entry * used;
     else if (bitCount <= 8)
-      offset += 4ull << bitCount;
+      offset += entry << bitCount;
   }
   if (offset > dib.size()) return false;
   info = dib.subspan(0, static_cast<size_t>(offset));

@@ -48,13 +48,20 @@ struct TFont {
 
 // One slot of an object table.
 struct TObject {
-  enum TKind { kEmpty, kPen, kBrush, kFont, kRegion, kOther };
+  enum TKind { kEmpty, kPen, kBrush, kFont, kRegion, kPalette, kOther };
   TKind Kind = kEmpty;
   TPen Pen;
   TBrush Brush;
   TFont Font;
   QPainterPath Region;  // kRegion of a Windows metafile, logical coordinates
+  std::vector<QRgb> Palette;  // kPalette: the logical palette's colours
 };
+
+// Up to count palette entries (red, green, blue, flags each), as many as
+// the data holds.
+std::vector<QRgb> ReadPaletteEntries(std::span<const uint8_t> entries, size_t count);
+// Colours of a LOGPALETTE (version, count, then the entries).
+std::vector<QRgb> ReadLogPalette(std::span<const uint8_t> logPalette);
 
 // The part of the device state SaveDC keeps.
 struct TDcState {
@@ -73,6 +80,8 @@ struct TDcState {
   int Rop2 = 13;         // R2_COPYPEN
   bool ArcClockwise = false;
   QPointF Position;
+  // The object index of the selected logical palette; none = the default.
+  std::optional<uint32_t> Palette;
   // Clip area in output pixels; none = the whole picture.
   std::optional<QPainterPath> Clip;
 };
@@ -118,6 +127,13 @@ class TPlayer {
   // A region object of a Windows metafile as an area in output pixels.
   std::optional<QPainterPath> RegionOf(uint32_t index) const;
   void Delete(uint32_t index);
+  // Selects a palette object (or, in an enhanced metafile, the stock default
+  // palette) into the device state; colour tables of bitmaps that index the
+  // palette look their colours up there.
+  void SelectPalette(uint32_t index);
+  const std::vector<QRgb>& Palette() const;
+  // Changes entries of a palette object from the first one given.
+  void SetPaletteEntries(uint32_t index, uint32_t first, const std::vector<QRgb>& colors);
   void SetEmfTableSize(uint32_t n) { emfTableSize_ = n; }
 
   // Drawing in logical coordinates (or into the path being built).
@@ -186,6 +202,9 @@ class TPlayer {
   void WidenPath();
 
  private:
+  // The object at a table index; none for a free or unknown slot.
+  TObject* Find(uint32_t index);
+  const TObject* Find(uint32_t index) const { return const_cast<TPlayer*>(this)->Find(index); }
   void ApplyClip();
   void SetupPen();
   void SetupBrush();
@@ -224,15 +243,17 @@ class TPlayer {
 // when the header is not understood or the bits are shorter than it says.
 // bottomUp tells whether the rows were stored bottom row first. withAlpha
 // reads the fourth byte of 32-bit pixels as premultiplied alpha (the bitmaps
-// of alpha blends); the image is then premultiplied ARGB32.
+// of alpha blends); the image is then premultiplied ARGB32. With a logical
+// palette the colour table holds 16-bit indexes into it (DIB_PAL_COLORS)
+// instead of colours.
 QImage DecodeDib(std::span<const uint8_t> info, std::span<const uint8_t> bits, bool* bottomUp = nullptr,
-                 bool withAlpha = false);
+                 bool withAlpha = false, const std::vector<QRgb>* logicalPalette = nullptr);
 
 // Splits a packed bitmap (header, masks, colour table and bits in one block)
 // into its info part and its bits. False when the block is shorter than its
-// header says.
+// header says. paletteIndexes: the colour table holds 16-bit palette indexes.
 bool SplitPackedDib(std::span<const uint8_t> dib, std::span<const uint8_t>& info,
-                    std::span<const uint8_t>& bits);
+                    std::span<const uint8_t>& bits, bool paletteIndexes = false);
 
 // Windows-1252 text as UTF-16 (metafiles without Unicode text).
 std::u16string AnsiText(std::span<const uint8_t> bytes);

@@ -137,12 +137,14 @@ TObject ReadRegion(std::span<const uint8_t> d) {
   return o;
 }
 
+// usage is the record's colour use: 1 (DIB_PAL_COLORS) when the colour table
+// indexes the selected palette.
 void DrawDib(TPlayer& player, std::span<const uint8_t> dib, QRectF dest, double sx, double sy, double sw,
-             double sh, uint32_t rop) {
+             double sh, uint32_t rop, uint16_t usage = 0) {
   std::span<const uint8_t> info, bits;
-  if (!SplitPackedDib(dib, info, bits)) return;
+  if (!SplitPackedDib(dib, info, bits, usage == 1)) return;
   bool bottomUp = true;
-  const QImage img = DecodeDib(info, bits, &bottomUp);
+  const QImage img = DecodeDib(info, bits, &bottomUp, false, usage == 1 ? &player.Palette() : nullptr);
   if (img.isNull()) return;
   player.Blit(dest, img, SourceRect(img, bottomUp, sx, sy, sw, sh), rop);
 }
@@ -323,7 +325,9 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
         o.Kind = TObject::kBrush;
         o.Brush.Kind = TBrush::kPattern;
         std::span<const uint8_t> info, bits;
-        if (n >= 2 && SplitPackedDib(p.BytesFrom(4), info, bits)) o.Brush.Pattern = DecodeDib(info, bits);
+        const bool indexes = n >= 2 && p.U(1) == 1;
+        if (n >= 2 && SplitPackedDib(p.BytesFrom(4), info, bits, indexes))
+          o.Brush.Pattern = DecodeDib(info, bits, nullptr, false, indexes ? &player.Palette() : nullptr);
         if (o.Brush.Pattern.isNull()) {
           o.Brush.Kind = TBrush::kSolid;
           o.Brush.Color = 0x808080;
@@ -340,10 +344,12 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
       }
       case 0x00F7: {                                                   // CREATEPALETTE
         TObject o;
-        o.Kind = TObject::kOther;
+        o.Kind = TObject::kPalette;
+        o.Palette = ReadLogPalette(p.BytesFrom(0));
         player.WmfCreate(o);
         break;
       }
+      case 0x0234: if (n >= 1) player.SelectPalette(p.U(0)); break;   // SELECTPALETTE
       case 0x06FF:                                                     // CREATEREGION
         player.WmfCreate(ReadRegion(p.BytesFrom(0)));
         break;
@@ -382,12 +388,13 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
       case 0x0F43:                                                     // STRETCHDIB
         if (n >= 11)
           DrawDib(player, p.BytesFrom(22), QRectF(p.S(10), p.S(9), p.S(8), p.S(7)), p.S(6), p.S(5), p.S(4),
-                  p.S(3), p.U32(0));
+                  p.S(3), p.U32(0), p.U(2));
         break;
       case 0x0D33:                                                     // SETDIBTODEV
         if (n >= 9) {
           const double w = p.S(6), h = p.S(5);
-          DrawDib(player, p.BytesFrom(18), QRectF(p.S(8), p.S(7), w, h), p.S(4), p.S(3), w, h, 0x00CC0020);
+          DrawDib(player, p.BytesFrom(18), QRectF(p.S(8), p.S(7), w, h), p.S(4), p.S(3), w, h, 0x00CC0020,
+                  p.U(0));
         }
         break;
       case 0x0922:                                                     // BITBLT

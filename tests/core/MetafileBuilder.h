@@ -143,7 +143,10 @@ struct Emf {
   // TRANSPARENTBLT): the destination, the operation (or blend function, or
   // key colour), the whole source bitmap (a 40-byte header and its bits) and
   // an identity source transform.
-  Emf& Blit(uint32_t type, int x, int y, int w, int h, uint32_t operation, int srcW, int srcH, const Bytes& dib) {
+  // dib: its first infoBytes are the BITMAPINFO, the rest the bits; usage 1
+  // makes the colour table palette indexes.
+  Emf& Blit(uint32_t type, int x, int y, int w, int h, uint32_t operation, int srcW, int srcH, const Bytes& dib,
+            uint32_t usage = 0, uint32_t infoBytes = 40) {
     Bytes p(16, 0);
     for (int v : {x, y, w, h}) Put32(p, uint32_t(v));
     Put32(p, operation);
@@ -153,7 +156,9 @@ struct Emf {
       std::memcpy(&u, &v, 4);
       Put32(p, u);
     }
-    for (uint32_t v : {0u, 0u, 108u, 40u, 148u, uint32_t(dib.size() - 40), uint32_t(srcW), uint32_t(srcH)}) Put32(p, v);
+    for (uint32_t v : {0u, usage, 108u, infoBytes, 108u + infoBytes, uint32_t(dib.size() - infoBytes),
+                       uint32_t(srcW), uint32_t(srcH)})
+      Put32(p, v);
     p.insert(p.end(), dib.begin(), dib.end());
     return Raw(type, p);
   }

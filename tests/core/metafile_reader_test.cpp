@@ -429,6 +429,72 @@ TEST(MetafileReader, ShrinkingBlitsFollowTheStretchMode) {
   }
 }
 
+// Bitmaps whose colour table indexes the selected palette take their colours
+// from it: the default palette until one is selected, and a palette's entries
+// as they are when the bitmap is drawn.
+TEST(MetafileReader, PaletteIndexedBitmapsUseTheSelectedPalette) {
+  // A 1-bit 2 x 1 bitmap: pixel 0 uses table entry 0, pixel 1 entry 1.
+  const auto indexed = [](uint16_t first, uint16_t second) {
+    Bytes dib;
+    for (uint32_t v : {40u, 2u, 1u}) mfbuild::Put32(dib, v);
+    mfbuild::Put16(dib, 1);
+    mfbuild::Put16(dib, 1);
+    for (int i = 0; i < 6; ++i) mfbuild::Put32(dib, 0);
+    mfbuild::Put16(dib, first);
+    mfbuild::Put16(dib, second);
+    mfbuild::Put32(dib, 0x40);  // the row: 0, 1
+    return dib;
+  };
+  const auto logPalette = [](std::initializer_list<uint32_t> rgbs) {
+    Bytes p;
+    mfbuild::Put16(p, 0x300);
+    mfbuild::Put16(p, uint16_t(rgbs.size()));
+    for (uint32_t rgb : rgbs) mfbuild::Put32(p, ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16));
+    return p;
+  };
+
+  // Enhanced: default palette (13 red, 16 blue), then palette 3 (green,
+  // yellow), then its entry 0 changed to magenta.
+  Emf e;
+  e.Blit(76, 0, 0, 20, 10, 0x00CC0020, 2, 1, indexed(13, 16), 1, 44);
+  Bytes create;
+  mfbuild::Put32(create, 3);
+  const Bytes greenYellow = logPalette({0x00FF00, 0xFFFF00});
+  create.insert(create.end(), greenYellow.begin(), greenYellow.end());
+  e.Raw(49, create);
+  e.Rec(48, {3});
+  e.Blit(76, 0, 10, 20, 10, 0x00CC0020, 2, 1, indexed(1, 0), 1, 44);
+  e.Rec(50, {3, 0, 1, 0x00FF00FF});
+  e.Blit(76, 0, 20, 20, 10, 0x00CC0020, 2, 1, indexed(1, 0), 1, 44);
+  e.Rec(48, {int32_t(0x8000000F)});  // DEFAULT_PALETTE again
+  e.Blit(76, 0, 30, 20, 10, 0x00CC0020, 2, 1, indexed(16, 13), 1, 44);
+  TImageIO eio;
+  ASSERT_TRUE(LoadMf(eio, "palette.emf", e.File100()));
+  ExpectProbes(*eio.Bitmap(), {{"default 13", 5, 5, 0xFF0000},
+                               {"default 16", 15, 5, 0x0000FF},
+                               {"selected 1", 5, 15, 0xFFFF00},
+                               {"selected 0", 15, 15, 0x00FF00},
+                               {"kept entry", 5, 25, 0xFFFF00},
+                               {"changed entry", 15, 25, 0xFF00FF},
+                               {"default again 16", 5, 35, 0x0000FF},
+                               {"default again 13", 15, 35, 0xFF0000}});
+
+  // Windows metafile: STRETCHDIB with palette colours after CREATEPALETTE
+  // and SELECTPALETTE of object 0.
+  Wmf w;
+  w.Window(0, 0, 2, 1);
+  w.Raw(0x00F7, logPalette({0x0000FF, 0xFF0000, 0x00FF00}));
+  w.Rec(0x0234, {0});
+  Bytes sd;
+  for (uint16_t v : std::initializer_list<uint16_t>{0x0020, 0x00CC, 1, 1, 2, 0, 0, 1, 2, 0, 0}) mfbuild::Put16(sd, v);
+  const Bytes dib = indexed(2, 1);
+  sd.insert(sd.end(), dib.begin(), dib.end());
+  w.Raw(0x0F43, sd);
+  TImageIO wio;
+  ASSERT_TRUE(LoadMf(wio, "palette.wmf", w.File(0, 0, 2, 1, 96)));
+  ExpectProbes(*wio.Bitmap(), {{"wmf entry 2", 0, 0, 0x00FF00}, {"wmf entry 1", 1, 0, 0xFF0000}});
+}
+
 // Records repeating fills of the whole picture stop drawing once the
 // playback's budget of touched pixels is spent; within the budget every
 // record is drawn.
