@@ -274,7 +274,10 @@ void TPlayer::FillArea(const QPainterPath& area, std::optional<uint32_t> brushIn
 }
 
 void TPlayer::FrameArea(const QPainterPath& area, uint32_t brushIndex, double width, double height) {
-  if (area.isEmpty() || !Finite(area.boundingRect())) return;
+  // Intersecting copies of an area of many rectangles costs far more than
+  // filling it: the work is charged to the drawing budget by its elements.
+  if (area.isEmpty() || !Finite(area.boundingRect()) || !Spend(area.boundingRect(), 1000.0 * area.elementCount()))
+    return;
   const QPointF size = transform_.map(QPointF(width, height)) - transform_.map(QPointF(0, 0));
   const double w = std::clamp(std::fabs(size.x()), 1.0, 1e6);
   const double h = std::clamp(std::fabs(size.y()), 1.0, 1e6);
