@@ -111,9 +111,7 @@ std::optional<QPainterPath> RegionArea(TPlayer& player, std::span<const uint8_t>
   if (headerSize < 32 || headerSize > rgn.size() || count > (rgn.size() - headerSize) / 16) return std::nullopt;
   QPainterPath area;
   area.setFillRule(Qt::WindingFill);
-  // Combining paths of more rectangles than this costs time without
-  // changing a real picture.
-  for (uint32_t i = 0; i < std::min<uint32_t>(count, 4096); ++i) {
+  for (uint32_t i = 0; i < std::min<uint32_t>(count, kMaxRegionRects); ++i) {
     const size_t at = headerSize + size_t(i) * 16;
     const QPointF a = player.DeviceToOutput(QPointF(static_cast<int32_t>(ImGetU32LE(rgn, at)),
                                                     static_cast<int32_t>(ImGetU32LE(rgn, at + 4))));
@@ -507,9 +505,8 @@ void PlayEmf(TPlayer& player, const TMetafileInfo& info) {
           break;
         auto point = [&](uint32_t v) { return r.Point(36 + size_t(v) * 16); };
         auto colour = [&](uint32_t v) {
-          const size_t at = 36 + size_t(v) * 16 + 8;
-          return QColor(ImGetU16LE(r.Bytes(at, 6), 0) >> 8, ImGetU16LE(r.Bytes(at, 6), 2) >> 8,
-                        ImGetU16LE(r.Bytes(at, 6), 4) >> 8);
+          const std::span<const uint8_t> rgb = r.Bytes(36 + size_t(v) * 16 + 8, 6);
+          return QColor(ImGetU16LE(rgb, 0) >> 8, ImGetU16LE(rgb, 2) >> 8, ImGetU16LE(rgb, 4) >> 8);
         };
         for (uint64_t k = 0; k < pieces; ++k) {
           const size_t at = 36 + size_t(vertices) * 16 + size_t(k * pieceBytes);

@@ -223,15 +223,11 @@ TObject TPlayer::StockObject(uint32_t n) {
 void TPlayer::Select(uint32_t index) {
   const TObject* obj = nullptr;
   TObject stock;
-  if (!emf_) {
-    if (index < wmfTable_.size()) obj = &wmfTable_[index];
-  } else if (index & 0x80000000u) {
+  if (emf_ && (index & 0x80000000u)) {
     stock = StockObject(index & 0x7FFFFFFFu);
     obj = &stock;
   } else {
-    auto it = std::lower_bound(emfObjects_.begin(), emfObjects_.end(), index,
-                               [](const auto& e, uint32_t i) { return e.first < i; });
-    if (it != emfObjects_.end() && it->first == index) obj = &it->second;
+    obj = Find(index);
   }
   if (!obj) return;
   switch (obj->Kind) {
@@ -244,8 +240,9 @@ void TPlayer::Select(uint32_t index) {
 }
 
 std::optional<QPainterPath> TPlayer::RegionOf(uint32_t index) const {
-  if (emf_ || index >= wmfTable_.size() || wmfTable_[index].Kind != TObject::kRegion) return std::nullopt;
-  return transform_.map(wmfTable_[index].Region);
+  const TObject* obj = emf_ ? nullptr : Find(index);
+  if (!obj || obj->Kind != TObject::kRegion) return std::nullopt;
+  return transform_.map(obj->Region);
 }
 
 void TPlayer::FillArea(const QPainterPath& area, std::optional<uint32_t> brushIndex, bool invert) {

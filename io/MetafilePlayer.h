@@ -86,6 +86,10 @@ struct TDcState {
   std::optional<QPainterPath> Clip;
 };
 
+// Rectangles kept of one region: combining paths of many more costs time
+// without changing a real picture.
+constexpr int kMaxRegionRects = 4096;
+
 // Region combination modes (RGN_AND .. RGN_COPY).
 enum { kRgnAnd = 1, kRgnOr = 2, kRgnXor = 3, kRgnDiff = 4, kRgnCopy = 5 };
 

@@ -108,10 +108,6 @@ void Map(TPlayer& player, const TParams& p, double& x, double& y, TMapOp op) {
   player.UpdateTransform();
 }
 
-// Rectangles kept of one region: combining paths of many more costs time
-// without changing a real picture.
-constexpr int kMaxRegionRects = 4096;
-
 // A region object: a header with the bounding box, then scans, each a band
 // of rows (top, bottom) with pairs of left and right edges. Scans that do not
 // fit the record end it; an empty region is an empty object.
@@ -137,14 +133,19 @@ TObject ReadRegion(std::span<const uint8_t> d) {
   return o;
 }
 
-// usage is the record's colour use: 1 (DIB_PAL_COLORS) when the colour table
-// indexes the selected palette.
+// A packed bitmap of a record; usage is the record's colour use, 1
+// (DIB_PAL_COLORS) when the colour table indexes the selected palette. A null
+// image when the block does not hold the bitmap its header describes.
+QImage PackedDib(const TPlayer& player, std::span<const uint8_t> dib, uint16_t usage, bool* bottomUp) {
+  std::span<const uint8_t> info, bits;
+  if (!SplitPackedDib(dib, info, bits, usage == 1)) return {};
+  return DecodeDib(info, bits, bottomUp, false, usage == 1 ? &player.Palette() : nullptr);
+}
+
 void DrawDib(TPlayer& player, std::span<const uint8_t> dib, QRectF dest, double sx, double sy, double sw,
              double sh, uint32_t rop, uint16_t usage = 0) {
-  std::span<const uint8_t> info, bits;
-  if (!SplitPackedDib(dib, info, bits, usage == 1)) return;
   bool bottomUp = true;
-  const QImage img = DecodeDib(info, bits, &bottomUp, false, usage == 1 ? &player.Palette() : nullptr);
+  const QImage img = PackedDib(player, dib, usage, &bottomUp);
   if (img.isNull()) return;
   player.Blit(dest, img, SourceRect(img, bottomUp, sx, sy, sw, sh), rop);
 }
@@ -324,10 +325,7 @@ void PlayWmf(TPlayer& player, const TMetafileInfo& info) {
         TObject o;
         o.Kind = TObject::kBrush;
         o.Brush.Kind = TBrush::kPattern;
-        std::span<const uint8_t> info, bits;
-        const bool indexes = n >= 2 && p.U(1) == 1;
-        if (n >= 2 && SplitPackedDib(p.BytesFrom(4), info, bits, indexes))
-          o.Brush.Pattern = DecodeDib(info, bits, nullptr, false, indexes ? &player.Palette() : nullptr);
+        if (n >= 2) o.Brush.Pattern = PackedDib(player, p.BytesFrom(4), p.U(1), nullptr);
         if (o.Brush.Pattern.isNull()) {
           o.Brush.Kind = TBrush::kSolid;
           o.Brush.Color = 0x808080;
