@@ -7,18 +7,13 @@
 #include <initializer_list>
 #include <vector>
 
+#include "tests/core/ReaderTestKit.h"
+
 namespace mfbuild {
 
-using Bytes = std::vector<uint8_t>;
-
-inline void Put16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-inline void Put32(Bytes& b, uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
+using readerkit::Bytes;
+using readerkit::Put16;
+using readerkit::Put32;
 
 // A colour as two words (COLORREF: red low byte, then green, then blue).
 inline std::vector<int16_t> Color(uint32_t rgb) {

@@ -16,6 +16,16 @@ namespace readerkit {
 
 using Bytes = std::vector<uint8_t>;
 
+// Appends a little-endian 16- or 32-bit value.
+inline void Put16(Bytes& b, uint32_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+inline void Put32(Bytes& b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+
 inline std::string TempDir() {
   static const std::string dir = [] {
     std::filesystem::path p = std::filesystem::temp_directory_path() /

@@ -10,19 +10,13 @@
 #include "tests/core/ReaderTestKit.h"
 
 using readerkit::Bytes;
+using readerkit::Put16;
+using readerkit::Put32;
 
 namespace {
 
 constexpr uint32_t kSide = 16384;
 
-void Le16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
-}
-void Le32(Bytes& b, uint32_t v) {
-  Le16(b, v & 0xFFFF);
-  Le16(b, v >> 16);
-}
 void Be32(Bytes& b, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
 }
@@ -33,23 +27,23 @@ void SetBe(Bytes& b, size_t at, uint32_t v, int bytes) {
 
 Bytes Bmp() {
   Bytes b{'B', 'M'};
-  Le32(b, 54 + 200);
-  Le32(b, 0);
-  Le32(b, 54);
-  Le32(b, 40);
-  Le32(b, kSide);
-  Le32(b, kSide);
-  Le16(b, 1);
-  Le16(b, 24);
-  for (int i = 0; i < 6; ++i) Le32(b, 0);
+  Put32(b, 54 + 200);
+  Put32(b, 0);
+  Put32(b, 54);
+  Put32(b, 40);
+  Put32(b, kSide);
+  Put32(b, kSide);
+  Put16(b, 1);
+  Put16(b, 24);
+  for (int i = 0; i < 6; ++i) Put32(b, 0);
   Pad(b, 200);
   return b;
 }
 
 Bytes Tga() {
   Bytes b{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  Le16(b, kSide);
-  Le16(b, kSide);
+  Put16(b, kSide);
+  Put16(b, kSide);
   b.push_back(24);
   b.push_back(0);
   Pad(b, 200);
@@ -83,13 +77,13 @@ Bytes Wbmp() {
 
 Bytes Gif() {
   Bytes b{'G', 'I', 'F', '8', '9', 'a'};
-  Le16(b, kSide);
-  Le16(b, kSide);
+  Put16(b, kSide);
+  Put16(b, kSide);
   b.insert(b.end(), {0, 0, 0, ','});
-  Le16(b, 0);
-  Le16(b, 0);
-  Le16(b, kSide);
-  Le16(b, kSide);
+  Put16(b, 0);
+  Put16(b, 0);
+  Put16(b, kSide);
+  Put16(b, kSide);
   b.insert(b.end(), {0, 8, 100});
   Pad(b, 100, 0);
   b.insert(b.end(), {0, ';'});
@@ -98,23 +92,23 @@ Bytes Gif() {
 
 Bytes Tiff(uint16_t compression, uint32_t width = kSide, uint32_t length = kSide) {
   Bytes b{'I', 'I', 42, 0};
-  Le32(b, 8);
+  Put32(b, 8);
   const uint32_t entries[][3] = {{256, 4, width}, {257, 4, length}, {258, 3, compression == 4 ? 1u : 8u},
                                  {259, 3, compression}, {262, 3, 0}, {273, 4, 200}, {277, 3, 1},
                                  {278, 4, length}, {279, 4, 100}};
-  Le16(b, uint16_t(std::size(entries)));
+  Put16(b, uint16_t(std::size(entries)));
   for (const auto& e : entries) {
-    Le16(b, e[0]);
-    Le16(b, e[1]);
-    Le32(b, 1);
+    Put16(b, e[0]);
+    Put16(b, e[1]);
+    Put32(b, 1);
     if (e[1] == 3) {
-      Le16(b, e[2]);
-      Le16(b, 0);
+      Put16(b, e[2]);
+      Put16(b, 0);
     } else {
-      Le32(b, e[2]);
+      Put32(b, e[2]);
     }
   }
-  Le32(b, 0);
+  Put32(b, 0);
   b.resize(200, 0);
   Pad(b, 100);
   return b;
